@@ -1,0 +1,108 @@
+/*
+ * tarnix.h - public interface of tarnix.dll, the online family-tree service client.
+ *
+ * Every export is __stdcall unless marked TARNIX_CDECL. Text is zero-terminated narrow text in
+ * the system ANSI code page. Buffers are (pointer, size in bytes including the terminator).
+ *
+ * Network operations are asynchronous: an export queues a request and hands the host an
+ * interface pointer with one reference. The host polls GetStatus until it fails or reports
+ * REQUEST_STATE_DONE, reads the results and calls Release. Releasing a request that has not
+ * finished tells the library to give it up.
+ *
+ * This header compiles as C and as C++.
+ */
+#ifndef TARNIX_H
+#define TARNIX_H
+
+#include <windows.h>
+#include <objbase.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#ifdef TARNIX_BUILDING_LIBRARY
+#define TARNIX_API
+#else
+#define TARNIX_API __declspec(dllimport)
+#endif
+
+#define TARNIX_STDCALL __stdcall
+#define TARNIX_CDECL __cdecl
+
+/* Request states reported by IRequest::GetStatus. */
+#define REQUEST_STATE_PENDING 0
+#define REQUEST_STATE_RUNNING 1 /* download requests only */
+#define REQUEST_STATE_DONE 2
+
+/*
+ * IRequest: the front every request interface begins with.
+ *   slot 0 QueryInterface, 1 AddRef, 2 Release (IUnknown), 3 GetStatus.
+ * GetStatus returns the failure that ended the request if there is one (leaving *state
+ * untouched), else S_OK with the state stored in *state.
+ */
+#undef INTERFACE
+#define INTERFACE IRequest
+DECLARE_INTERFACE_(IRequest, IUnknown)
+{
+    STDMETHOD(QueryInterface)(THIS_ REFIID riid, void **ppv) PURE;
+    STDMETHOD_(ULONG, AddRef)(THIS) PURE;
+    STDMETHOD_(ULONG, Release)(THIS) PURE;
+    STDMETHOD(GetStatus)(THIS_ LONG *state) PURE;
+};
+
+/*
+ * IQueryRequest: rows of named text values.
+ *   slot 4 GetValue, 5 GetValueLength, 6 GetRowCount.
+ * Names are matched without regard to the case of A-Z. GetValue needs a buffer of the value's
+ * length plus one; a smaller one gives E_INVALIDARG and is left untouched. Values read before
+ * the request is done give E_PENDING; a (row, name) that holds nothing gives E_INVALIDARG.
+ */
+#undef INTERFACE
+#define INTERFACE IQueryRequest
+DECLARE_INTERFACE_(IQueryRequest, IRequest)
+{
+    STDMETHOD(QueryInterface)(THIS_ REFIID riid, void **ppv) PURE;
+    STDMETHOD_(ULONG, AddRef)(THIS) PURE;
+    STDMETHOD_(ULONG, Release)(THIS) PURE;
+    STDMETHOD(GetStatus)(THIS_ LONG *state) PURE;
+    STDMETHOD(GetValue)(THIS_ ULONG row, const char *name, char *buffer, ULONG bufferSize) PURE;
+    STDMETHOD(GetValueLength)(THIS_ ULONG row, const char *name, ULONG *length) PURE;
+    STDMETHOD_(ULONG, GetRowCount)(THIS) PURE;
+};
+#undef INTERFACE
+
+#if !defined(__cplusplus) || defined(CINTERFACE)
+#define IQueryRequest_QueryInterface(p, a, b) (p)->lpVtbl->QueryInterface(p, a, b)
+#define IQueryRequest_AddRef(p) (p)->lpVtbl->AddRef(p)
+#define IQueryRequest_Release(p) (p)->lpVtbl->Release(p)
+#define IQueryRequest_GetStatus(p, a) (p)->lpVtbl->GetStatus(p, a)
+#define IQueryRequest_GetValue(p, a, b, c, d) (p)->lpVtbl->GetValue(p, a, b, c, d)
+#define IQueryRequest_GetValueLength(p, a, b, c) (p)->lpVtbl->GetValueLength(p, a, b, c)
+#define IQueryRequest_GetRowCount(p) (p)->lpVtbl->GetRowCount(p)
+#endif
+
+/* ---- Lifecycle and connectivity ---------------------------------------------------------- */
+
+/* Starts the worker pools on the outermost call; calls nest and are undone by TARNIXTerminate. */
+TARNIX_API HRESULT TARNIX_STDCALL TARNIXInitialize(DWORD reserved);
+TARNIX_API void TARNIX_STDCALL TARNIXTerminate(void);
+
+/* Non-zero when the system reports an Internet connection. */
+TARNIX_API BOOL TARNIX_STDCALL TarnixGetConnectedState(void);
+/* 1 when the system reaches the Internet through a modem that may be dialled, else 0. */
+TARNIX_API BOOL TARNIX_STDCALL TarnixCanConnect(void);
+/* 1 when connected (dialling if a modem is configured); else tells the user and returns 0. */
+TARNIX_API BOOL TARNIX_STDCALL TarnixConnect(HWND owner, const char *caption);
+
+/* ---- URL encoding and browser addresses (no initialization needed) ---------------------- */
+/* TARNIX_ADDRESS_EXPORTS */
+
+/* ---- Sign-in, sites and online trees (need TARNIXInitialize) ----------------------------- */
+/* TARNIX_QUERY_EXPORTS */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TARNIX_H */

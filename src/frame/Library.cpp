@@ -1,0 +1,95 @@
+#include "frame/Library.h"
+
+#include "support/Result.h"
+#include "support/Sync.h"
+#include "tarnix.h"
+
+#ifndef TARNIX_SERVICE_HOST
+#define TARNIX_SERVICE_HOST "trees.tarnix.example"
+#endif
+
+namespace tarnix {
+
+namespace {
+
+HINSTANCE g_module = nullptr;
+
+// Serializes TARNIXInitialize and TARNIXTerminate; made by static initialization.
+CriticalSection g_globalLock;
+LONG g_initializationCount = 0;
+
+CThreadPool* g_generalPool = nullptr;
+
+// The search pool's holder gives its reference up at unload if the host never made the last
+// TARNIXTerminate.
+struct SearchPoolHolder {
+    CThreadPool* pool = nullptr;
+    void Reset(CThreadPool* next) noexcept {
+        CThreadPool* old = pool;
+        pool = next;
+        if (old) old->Release();
+    }
+    ~SearchPoolHolder() { Reset(nullptr); }
+} g_searchPool;
+
+CThreadPool* StartPool(ULONG threads) {
+    CThreadPool* pool = new CThreadPool();
+    pool->AddRef();
+    try {
+        pool->Start(threads, kPoolQueueLimit);
+    } catch (...) {
+        pool->Release();
+        throw;
+    }
+    return pool;
+}
+
+void QueueOn(CThreadPool* pool, IRequestJob* job) {
+    // Requests may only start between TARNIXInitialize and the last TARNIXTerminate.
+    ThrowHrIf(pool == nullptr, E_FAIL);
+    pool->QueueJob(job);
+}
+
+}  // namespace
+
+HINSTANCE ModuleHandle() noexcept { return g_module ? g_module : GetModuleHandleA(nullptr); }
+void SetModuleHandle(HINSTANCE module) noexcept { g_module = module; }
+
+const char* ServiceHost() noexcept { return TARNIX_SERVICE_HOST; }
+
+void QueueOnGeneralPool(IRequestJob* job) { QueueOn(g_generalPool, job); }
+void QueueOnSearchPool(IRequestJob* job) { QueueOn(g_searchPool.pool, job); }
+
+LONG InitializationCount() noexcept { return g_initializationCount; }
+bool GeneralPoolRunning() noexcept { return g_generalPool != nullptr; }
+bool SearchPoolRunning() noexcept { return g_searchPool.pool != nullptr; }
+
+}  // namespace tarnix
+
+using namespace tarnix;
+
+extern "C" HRESULT TARNIX_STDCALL TARNIXInitialize(DWORD /*reserved*/) {
+    Lock lock(g_globalLock);
+    return GuardHr([] {
+        // The count takes its new value even when a pool fails to start, so every call is
+        // undone by exactly one TARNIXTerminate.
+        if (g_initializationCount++ == 0) {
+            if (!g_generalPool) g_generalPool = StartPool(kGeneralPoolThreads);
+            if (!g_searchPool.pool) g_searchPool.Reset(StartPool(kSearchPoolThreads));
+        }
+        return S_OK;
+    });
+}
+
+extern "C" void TARNIX_STDCALL TARNIXTerminate(void) {
+    Lock lock(g_globalLock);
+    // An unmatched call leaves the count at 0, so the next TARNIXInitialize starts the pools.
+    if (g_initializationCount == 0) return;
+    if (--g_initializationCount == 0) {
+        g_searchPool.Reset(nullptr);
+        if (CThreadPool* general = g_generalPool) {
+            g_generalPool = nullptr;
+            general->Release();
+        }
+    }
+}
