@@ -1,0 +1,39 @@
+#include "requests/RequestBase.h"
+
+namespace tarnix {
+
+HRESULT CRequestCore::GetStatusCore(LONG* state) noexcept {
+    if (!state) return E_POINTER;
+    Lock lock(m_lock);
+    if (m_status != S_OK) return m_status;  // the state argument stays as the caller set it
+    *state = m_state;
+    return S_OK;
+}
+
+HRESULT CRequestCore::ResultsReadable() const noexcept {
+    if (m_status != S_OK) return m_status;
+    if (m_state != REQUEST_STATE_DONE) return E_PENDING;
+    return S_OK;
+}
+
+void CRequestCore::SetFinished() noexcept { SetState(REQUEST_STATE_DONE); }
+
+void CRequestCore::SetState(LONG state) noexcept {
+    Lock lock(m_lock);
+    m_state = state;
+}
+
+void CRequestCore::SetFailed(HRESULT status) noexcept {
+    Lock lock(m_lock);
+    m_status = status;
+}
+
+void CRequestCore::ConfigureCore(std::string host) noexcept {
+    Lock lock(m_lock);
+    m_host = std::move(host);
+    m_status = S_OK;
+    m_state = REQUEST_STATE_PENDING;
+    InterlockedExchange(&m_wanted, 1);
+}
+
+}  // namespace tarnix

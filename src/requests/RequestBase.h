@@ -1,0 +1,113 @@
+// The request object model shared by every request family.
+//
+// A request object carries two interfaces: its family's main interface (what the host holds;
+// it begins with the IRequest front) and IRequestJob (what a pool holds). Both reach one
+// reference count. The host polls GetStatus; a pool worker calls Run, which calls the
+// family's Process and records whatever Process raises as the request's status.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+
+#include <string>
+
+#include "requests/RequestJob.h"
+#include "support/Handles.h"
+#include "support/Result.h"
+#include "support/Sync.h"
+#include "tarnix.h"
+
+namespace tarnix {
+
+// The parts of a request that do not depend on its main interface.
+class CRequestCore {
+public:
+    // True while the host still holds the request; a Process gives up quietly once it is false.
+    bool Wanted() const noexcept { return m_wanted != 0; }
+
+    // One HTTP exchange with `host` for `path`: sends the request (nothing at all if the host has
+    // let go of the request by then), requires status 200 and gives back the whole body as a
+    // memory stream at position 0. A request given up during the body stops after the block in
+    // hand and gives back what it has. Every failure is raised as an HResultError.
+    ComPtr<IStream> FetchToStream(const std::string& host, const std::string& path, const char* verb,
+                                  const char* headers, DWORD headersLength, const void* body,
+                                  DWORD bodyLength) const;
+
+protected:
+    CRequestCore() = default;
+    ~CRequestCore() = default;
+
+    HRESULT GetStatusCore(LONG* state) noexcept;
+    // Fails with the stored status, or E_PENDING until the request is done. Call under m_lock.
+    HRESULT ResultsReadable() const noexcept;
+    void SetFinished() noexcept;
+    void SetFailed(HRESULT status) noexcept;
+    // Host, wanted 1, status 0, state pending.
+    void ConfigureCore(std::string host) noexcept;
+    void SetState(LONG state) noexcept;
+    // A Release that finds two holders or fewer means the host has let go.
+    void OnRelease(LONG refsBefore) noexcept {
+        if (refsBefore <= 2) InterlockedExchange(&m_wanted, 0);
+    }
+
+    volatile LONG m_refs = 0;
+    std::string m_host;
+    CriticalSection m_lock;      // guards status, state and the family's results
+    volatile LONG m_wanted = 0;
+    HRESULT m_status = S_OK;
+    LONG m_state = REQUEST_STATE_PENDING;
+};
+
+// Implements the IRequest front of `TInterface` and the whole of IRequestJob.
+template <class TInterface>
+class CRequestBase : public TInterface, public IRequestJob, public CRequestCore {
+public:
+    CRequestBase(const CRequestBase&) = delete;
+    CRequestBase& operator=(const CRequestBase&) = delete;
+
+    // IUnknown (main interface); IRequestJob's versions forward here.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        // Identity: IUnknown is the main interface (offset 0), from either interface.
+        if (IsEqualIID(iid, IID_IUnknown)) {
+            *out = static_cast<TInterface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        OnRelease(m_refs);
+        LONG refs = InterlockedDecrement(&m_refs);
+        if (refs == 0) delete this;
+        return static_cast<ULONG>(refs);
+    }
+    HRESULT STDMETHODCALLTYPE GetStatus(LONG* state) override { return GetStatusCore(state); }
+
+    // The interface a pool holds.
+    IRequestJob* Job() noexcept { return static_cast<IRequestJob*>(this); }
+
+protected:
+    CRequestBase() = default;
+    virtual ~CRequestBase() = default;
+
+    // The request's work, on a pool worker. Raises HResultError for a failure.
+    virtual void Process() = 0;
+
+private:
+    // IRequestJob: the pool's side of the same object.
+    void STDMETHODCALLTYPE Run() override {
+        try {
+            Process();
+        } catch (...) {
+            // Anything but an HRESULT (or lack of memory) is recorded as E_FAIL.
+            SetFailed(CaughtToHResult(E_FAIL));
+        }
+    }
+
+    // IRequestJob's IUnknown forwards to the main interface's (declared through IUnknown, so the
+    // one final overrider serves both tables).
+};
+
+}  // namespace tarnix

@@ -1,0 +1,51 @@
+// CResultTable: the rows of named text values that a query request collects, keyed by
+// "<row>:<name in lower case>" in a fixed table of 101 hashed buckets.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace tarnix {
+
+class CResultTable {
+public:
+    static constexpr ULONG kBucketCount = 101;
+
+    CResultTable();
+    ~CResultTable();
+    CResultTable(const CResultTable&) = delete;
+    CResultTable& operator=(const CResultTable&) = delete;
+
+    // Stores a value. Storing a key again puts the new value in front of the old one, so
+    // lookups see the newer value.
+    void Set(ULONG row, const char* name, std::string value);
+    // The value stored under (row, name), or null.
+    const std::string* Find(ULONG row, const char* name) const;
+    // Number of distinct keys stored.
+    ULONG EntryCount() const noexcept { return m_entryCount; }
+    void Clear() noexcept;
+
+    // "%lu:%s" of the row and the name with A-Z lowered (nothing else changes); null is "".
+    static std::string MakeKey(ULONG row, const char* name);
+    static ULONG Hash(const std::string& key) noexcept;
+
+private:
+    struct Entry {
+        Entry* prev;
+        Entry* next;
+        std::string key;
+        std::string value;
+    };
+    struct Bucket {
+        Entry sentinel;          // circular chain: sentinel.next is the head
+        ULONG length = 0;
+        Bucket* nextNonEmpty = nullptr;
+    };
+
+    Bucket* m_buckets;           // kBucketCount, made with the table
+    Bucket* m_firstNonEmpty = nullptr;
+    ULONG m_entryCount = 0;
+};
+
+}  // namespace tarnix

@@ -1,0 +1,191 @@
+#include "transport/Inet.h"
+
+#include <new>
+
+#include "support/Result.h"
+
+namespace tarnix {
+
+namespace {
+
+// The HRESULT of a WinINet call that reported failure; 0 when it left no last error.
+HRESULT LastInetError() noexcept { return HResultFromLastError(); }
+
+// An open level that failed without a last error hands out nothing, so it must still fail.
+HRESULT OpenFailure() noexcept {
+    HRESULT hr = LastInetError();
+    return FAILED(hr) ? hr : E_FAIL;
+}
+
+void NotifyOpened(InetLevel level, HINTERNET handle) noexcept {
+    if (handle && InetHandleObservers().opened) InetHandleObservers().opened(level, handle);
+}
+
+void CloseInet(InetLevel level, HINTERNET& handle) noexcept {
+    if (!handle) return;
+    if (InetHandleObservers().closing) InetHandleObservers().closing(level, handle);
+    InternetCloseHandle(handle);
+    handle = nullptr;
+}
+
+// Makes the next object of the chain, with one reference, bound to `parent`.
+template <class TChild, class TParent>
+HRESULT HandOut(TParent* parent, TChild** out) noexcept {
+    TChild* child = new (std::nothrow) TChild();
+    if (!child) return E_OUTOFMEMORY;
+    child->AddRef();
+    HRESULT hr = child->Init(parent);
+    if (FAILED(hr)) {
+        child->Release();
+        return hr;
+    }
+    *out = child;
+    return S_OK;
+}
+
+// Init of a child: drop the parent held so far, hold the new one.
+template <class TParent>
+void Reparent(TParent*& held, TParent* parent) noexcept {
+    if (parent) parent->AddRef();
+    if (held) held->Release();
+    held = parent;
+}
+
+}  // namespace
+
+InetHandleObserver& InetHandleObservers() noexcept {
+    static InetHandleObserver observers = {nullptr, nullptr};
+    return observers;
+}
+
+HRESULT STDMETHODCALLTYPE CInetObject::QueryInterface(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    if (!IsEqualIID(iid, IID_IUnknown)) return E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE CInetObject::AddRef() { return ++m_refs; }
+
+ULONG STDMETHODCALLTYPE CInetObject::Release() {
+    ULONG refs = --m_refs;
+    if (refs == 0) delete this;
+    return refs;
+}
+
+// ---- Session ----
+
+HRESULT CreateInetSession(CInetSession** session) {
+    if (!session) return E_POINTER;
+    *session = nullptr;
+    CInetSession* created = new (std::nothrow) CInetSession();
+    if (!created) return E_OUTOFMEMORY;
+    created->AddRef();
+    HRESULT hr = created->Init();
+    if (FAILED(hr)) {
+        created->Release();
+        return hr;
+    }
+    *session = created;
+    return S_OK;
+}
+
+HRESULT CInetSession::Init() { return S_OK; }
+
+HRESULT CInetSession::Open(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass,
+                           DWORD flags, CInetConnection** connection) {
+    if (!connection) return E_POINTER;
+    *connection = nullptr;
+    CloseInet(InetLevel::Session, m_handle);
+    m_handle = InternetOpenA(agent, accessType, proxy, proxyBypass, flags);
+    if (!m_handle) return OpenFailure();
+    NotifyOpened(InetLevel::Session, m_handle);
+    return HandOut(this, connection);
+}
+
+CInetSession::~CInetSession() { CloseInet(InetLevel::Session, m_handle); }
+
+// ---- Connection ----
+
+HRESULT CInetConnection::Init(CInetSession* session) {
+    Reparent(m_parent, session);
+    return S_OK;
+}
+
+HRESULT CInetConnection::Connect(const char* serverName, INTERNET_PORT port, const char* userName,
+                                 const char* password, DWORD service, DWORD flags, DWORD_PTR context,
+                                 CInetRequest** request) {
+    if (!request) return E_POINTER;
+    *request = nullptr;
+    if (!m_parent) return E_UNEXPECTED;
+    CloseInet(InetLevel::Connection, m_handle);
+    m_handle = InternetConnectA(m_parent->Handle(), serverName, port, userName, password, service, flags, context);
+    if (!m_handle) return OpenFailure();
+    NotifyOpened(InetLevel::Connection, m_handle);
+    return HandOut(this, request);
+}
+
+CInetConnection::~CInetConnection() {
+    CloseInet(InetLevel::Connection, m_handle);
+    if (m_parent) m_parent->Release();
+}
+
+// ---- Request ----
+
+HRESULT CInetRequest::Init(CInetConnection* connection) {
+    Reparent(m_parent, connection);
+    return S_OK;
+}
+
+HRESULT CInetRequest::OpenRequest(const char* verb, const char* objectName, const char* version,
+                                  const char* referrer, const char** acceptTypes, DWORD flags, DWORD_PTR context,
+                                  CInetRequestIo** io) {
+    if (!io) return E_POINTER;
+    *io = nullptr;
+    if (!m_parent) return E_UNEXPECTED;
+    CloseInet(InetLevel::Request, m_handle);
+    m_handle = HttpOpenRequestA(m_parent->Handle(), verb, objectName, version, referrer, acceptTypes, flags, context);
+    if (!m_handle) return OpenFailure();
+    NotifyOpened(InetLevel::Request, m_handle);
+    return HandOut(this, io);
+}
+
+CInetRequest::~CInetRequest() {
+    CloseInet(InetLevel::Request, m_handle);
+    if (m_parent) m_parent->Release();
+}
+
+// ---- I/O ----
+
+HRESULT CInetRequestIo::Init(CInetRequest* request) {
+    Reparent(m_parent, request);
+    return S_OK;
+}
+
+HINTERNET CInetRequestIo::RequestHandle() const noexcept { return m_parent ? m_parent->Handle() : nullptr; }
+
+HRESULT CInetRequestIo::AddRequestHeaders(const char* headers, DWORD headersLength, DWORD modifiers) {
+    return HttpAddRequestHeadersA(RequestHandle(), headers, headersLength, modifiers) ? S_OK : LastInetError();
+}
+
+HRESULT CInetRequestIo::QueryInfo(DWORD infoLevel, void* buffer, DWORD* bufferLength, DWORD* index) {
+    return HttpQueryInfoA(RequestHandle(), infoLevel, buffer, bufferLength, index) ? S_OK : LastInetError();
+}
+
+HRESULT CInetRequestIo::ReadData(void* buffer, DWORD bytesToRead, DWORD* bytesRead) {
+    return InternetReadFile(RequestHandle(), buffer, bytesToRead, bytesRead) ? S_OK : LastInetError();
+}
+
+HRESULT CInetRequestIo::SendRequest(const char* headers, DWORD headersLength, const void* optional,
+                                    DWORD optionalLength) {
+    return HttpSendRequestA(RequestHandle(), headers, headersLength, const_cast<void*>(optional), optionalLength)
+               ? S_OK
+               : LastInetError();
+}
+
+CInetRequestIo::~CInetRequestIo() {
+    if (m_parent) m_parent->Release();
+}
+
+}  // namespace tarnix

@@ -1,0 +1,306 @@
+// The query request as a host sees it (status, state, rows of named values) and as a pool
+// runs it, through a request whose Process the test scripts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "RequestWait.h"
+#include "frame/Library.h"
+#include "requests/QueryRequest.h"
+
+namespace tarnix {
+namespace {
+
+using test::WaitForRequest;
+
+class ScriptedRequest : public CQueryRequest {
+public:
+    using Script = std::function<void(ScriptedRequest&)>;
+    explicit ScriptedRequest(Script script, LONG* destroyed = nullptr)
+        : m_script(std::move(script)), m_destroyed(destroyed) {}
+
+    using CQueryRequest::SetFinished;
+    using CQueryRequest::SetValue;
+    using CRequestCore::Wanted;
+    LONG processCalls = 0;
+    bool wantedWhenRun = false;
+
+protected:
+    ~ScriptedRequest() override {
+        if (m_destroyed) InterlockedIncrement(m_destroyed);
+    }
+    void Process() override {
+        ++processCalls;
+        wantedWhenRun = Wanted();
+        m_script(*this);
+    }
+
+private:
+    Script m_script;
+    LONG* m_destroyed;
+};
+
+// A request configured and queued as every export does, handed out with the host's reference.
+IQueryRequest* Start(ScriptedRequest* request) {
+    request->AddRef();
+    request->Configure("svc.tarnix.example", "/vft/gatekeeper.ashx?op=test");
+    QueueOnGeneralPool(request->Job());
+    return request;
+}
+
+class QueryRequestTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(S_OK, TARNIXInitialize(0)); }
+    void TearDown() override { TARNIXTerminate(); }
+};
+
+TEST_F(QueryRequestTest, ValuesArePendingUntilTheRequestIsDone) {
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    IQueryRequest* request = Start(new ScriptedRequest([&](ScriptedRequest& r) {
+        r.SetValue(0, "name", "value");
+        WaitForSingleObject(release, 20000);
+        r.SetFinished();
+    }));
+
+    LONG state = 0xdead;
+    EXPECT_EQ(S_OK, request->GetStatus(&state));
+    EXPECT_EQ(REQUEST_STATE_PENDING, state);
+    char buffer[16] = "untouched";
+    ULONG length = 0xdeadbeef;
+    EXPECT_EQ(E_PENDING, request->GetValue(0, "name", buffer, sizeof buffer));
+    EXPECT_EQ(E_PENDING, request->GetValueLength(0, "name", &length));
+    EXPECT_STREQ("untouched", buffer);
+    EXPECT_EQ(0xdeadbeef, length);
+
+    SetEvent(release);
+    ASSERT_EQ(S_OK, WaitForRequest(request));
+    EXPECT_EQ(S_OK, request->GetValue(0, "name", buffer, sizeof buffer));
+    EXPECT_STREQ("value", buffer);
+    request->Release();
+    CloseHandle(release);
+}
+
+TEST_F(QueryRequestTest, WhatProcessRaisesBecomesTheStatus) {
+    struct Case {
+        const char* what;
+        std::function<void()> raise;
+        HRESULT status;
+    } cases[] = {
+        {"an HRESULT", [] { ThrowHr(0x80070005); }, static_cast<HRESULT>(0x80070005)},
+        {"a foreign exception", [] { throw std::runtime_error("boom"); }, E_FAIL},
+        {"an integer", [] { throw 42; }, E_FAIL},
+        {"lack of memory", [] { throw std::bad_alloc(); }, E_OUTOFMEMORY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        IQueryRequest* request = Start(new ScriptedRequest([&](ScriptedRequest& r) {
+            r.SetValue(0, "name", "partial");
+            c.raise();
+        }));
+        EXPECT_EQ(c.status, WaitForRequest(request));
+
+        // The failure is returned and the caller's state argument keeps what it held.
+        LONG state = 0x5eed;
+        EXPECT_EQ(c.status, request->GetStatus(&state));
+        EXPECT_EQ(0x5eed, state);
+        char buffer[16];
+        ULONG length = 0;
+        EXPECT_EQ(c.status, request->GetValue(0, "name", buffer, sizeof buffer));
+        EXPECT_EQ(c.status, request->GetValueLength(0, "name", &length));
+        request->Release();
+    }
+}
+
+// A finished request holding the rows a script wrote.
+class FinishedRequestTest : public QueryRequestTest {
+protected:
+    IQueryRequest* Finished(ScriptedRequest::Script write) {
+        IQueryRequest* request = Start(new ScriptedRequest([write](ScriptedRequest& r) {
+            write(r);
+            r.SetFinished();
+        }));
+        EXPECT_EQ(S_OK, WaitForRequest(request));
+        return request;
+    }
+    static std::string Value(IQueryRequest* request, ULONG row, const char* name) {
+        char buffer[256] = {};
+        HRESULT hr = request->GetValue(row, name, buffer, sizeof buffer);
+        return SUCCEEDED(hr) ? std::string(buffer) : "<error>";
+    }
+};
+
+TEST_F(FinishedRequestTest, NamesIgnoreTheCaseOfAsciiLettersAndValuesKeepTheirs) {
+    IQueryRequest* request = Finished([](ScriptedRequest& r) {
+        r.SetValue(3, "SiteID", "MixedCase Value");
+        r.SetValue(0, "\xC9t\xE9", "accented");  // bytes outside A-Z are compared as they are
+    });
+    for (const char* name : {"SiteID", "siteid", "SITEID", "sItEiD"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ("MixedCase Value", Value(request, 3, name));
+    }
+    EXPECT_EQ("accented", Value(request, 0, "\xC9t\xE9"));
+    char buffer[16];
+    EXPECT_EQ(E_INVALIDARG, request->GetValue(0, "\xE9t\xE9", buffer, sizeof buffer));
+    EXPECT_EQ(E_INVALIDARG, request->GetValue(2, "siteid", buffer, sizeof buffer));
+    request->Release();
+}
+
+TEST_F(FinishedRequestTest, AValueNeedsItsLengthPlusOneBytes) {
+    IQueryRequest* request = Finished([](ScriptedRequest& r) {
+        r.SetValue(0, "ticket", "abcdef");
+        r.SetValue(0, "empty", "");
+    });
+    ULONG length = 0;
+    ASSERT_EQ(S_OK, request->GetValueLength(0, "ticket", &length));
+    EXPECT_EQ(6u, length);
+
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(E_INVALIDARG, request->GetValue(0, "ticket", buffer, 6));
+    EXPECT_EQ(0, std::memcmp(buffer, "xxxxxxxx", 8)) << "a refused buffer stays untouched";
+    EXPECT_EQ(S_OK, request->GetValue(0, "ticket", buffer, 7));
+    EXPECT_EQ(0, std::memcmp(buffer, "abcdef\0x", 8)) << "the value and its terminator, nothing more";
+
+    ASSERT_EQ(S_OK, request->GetValueLength(0, "empty", &length));
+    EXPECT_EQ(0u, length);
+    EXPECT_EQ(E_INVALIDARG, request->GetValue(0, "empty", buffer, 0));
+    EXPECT_EQ(S_OK, request->GetValue(0, "empty", buffer, 1));
+    EXPECT_EQ('\0', buffer[0]);
+
+    // Null out-pointers are refused, not written through.
+    EXPECT_EQ(E_POINTER, request->GetValueLength(0, "ticket", nullptr));
+    EXPECT_EQ(E_POINTER, request->GetValue(0, "ticket", nullptr, 7));
+    EXPECT_EQ(E_POINTER, request->GetStatus(nullptr));
+    request->Release();
+}
+
+TEST_F(FinishedRequestTest, RowsCountToTheHighestWrittenAndRepeatsGiveTheLaterValue) {
+    IQueryRequest* request = Finished([](ScriptedRequest& r) {
+        r.SetValue(0, "Name", "first");
+        r.SetValue(2, "Name", "third");
+        r.SetValue(0, "NAME", "second write");
+        r.SetValue(0, nullptr, nullptr);
+    });
+    EXPECT_EQ(3u, request->GetRowCount());
+    EXPECT_EQ("second write", Value(request, 0, "name"));
+    EXPECT_EQ("third", Value(request, 2, "name"));
+    EXPECT_EQ("<error>", Value(request, 1, "name"));
+    EXPECT_EQ("", Value(request, 0, "")) << "a null name and value are stored as empty text";
+    EXPECT_EQ("", Value(request, 0, nullptr));
+    request->Release();
+
+    IQueryRequest* empty = Finished([](ScriptedRequest&) {});
+    EXPECT_EQ(0u, empty->GetRowCount());
+    empty->Release();
+}
+
+TEST_F(FinishedRequestTest, HostsCallingBySlotReachTheRightMethods) {
+    IQueryRequest* request = Finished([](ScriptedRequest& r) { r.SetValue(1, "k", "slot"); });
+    // What a C host compiled against the header does: index the table of the main interface.
+    void** table = *reinterpret_cast<void***>(request);
+    using GetStatusFn = HRESULT(STDMETHODCALLTYPE*)(IQueryRequest*, LONG*);
+    using GetValueFn = HRESULT(STDMETHODCALLTYPE*)(IQueryRequest*, ULONG, const char*, char*, ULONG);
+    using GetValueLengthFn = HRESULT(STDMETHODCALLTYPE*)(IQueryRequest*, ULONG, const char*, ULONG*);
+    using GetRowCountFn = ULONG(STDMETHODCALLTYPE*)(IQueryRequest*);
+    using AddRefFn = ULONG(STDMETHODCALLTYPE*)(IQueryRequest*);
+
+    LONG state = -1;
+    EXPECT_EQ(S_OK, reinterpret_cast<GetStatusFn>(table[3])(request, &state));
+    EXPECT_EQ(REQUEST_STATE_DONE, state);
+    char buffer[8] = {};
+    EXPECT_EQ(S_OK, reinterpret_cast<GetValueFn>(table[4])(request, 1, "K", buffer, sizeof buffer));
+    EXPECT_STREQ("slot", buffer);
+    ULONG length = 0;
+    EXPECT_EQ(S_OK, reinterpret_cast<GetValueLengthFn>(table[5])(request, 1, "k", &length));
+    EXPECT_EQ(4u, length);
+    EXPECT_EQ(2u, reinterpret_cast<GetRowCountFn>(table[6])(request));
+    EXPECT_EQ(2u, reinterpret_cast<AddRefFn>(table[1])(request));
+    EXPECT_EQ(1u, reinterpret_cast<AddRefFn>(table[2])(request));
+    request->Release();
+}
+
+TEST_F(QueryRequestTest, QueryInterfaceAnswersIUnknownAsTheMainInterface) {
+    LONG destroyed = 0;
+    auto* object = new ScriptedRequest([](ScriptedRequest&) {}, &destroyed);
+    object->AddRef();
+    IQueryRequest* main = object;
+    IRequestJob* job = object->Job();
+
+    void* unknown = nullptr;
+    ASSERT_EQ(S_OK, main->QueryInterface(IID_IUnknown, &unknown));
+    EXPECT_EQ(static_cast<void*>(main), unknown);
+    void* fromJob = nullptr;
+    ASSERT_EQ(S_OK, job->QueryInterface(IID_IUnknown, &fromJob));
+    EXPECT_EQ(unknown, fromJob) << "both interfaces share one identity";
+
+    void* other = reinterpret_cast<void*>(0xdeadbeef);
+    EXPECT_EQ(E_NOINTERFACE, main->QueryInterface(IID_IStream, &other));
+    EXPECT_EQ(reinterpret_cast<void*>(0xdeadbeef), other);
+    EXPECT_EQ(E_POINTER, main->QueryInterface(IID_IUnknown, nullptr));
+
+    // Both interfaces count into one reference count: 1 + 2 from QueryInterface.
+    EXPECT_EQ(4u, job->AddRef());
+    EXPECT_EQ(3u, job->Release());
+    static_cast<IUnknown*>(unknown)->Release();
+    static_cast<IUnknown*>(fromJob)->Release();
+    EXPECT_EQ(0, destroyed);
+    EXPECT_EQ(0u, main->Release());
+    EXPECT_EQ(1, destroyed);
+}
+
+TEST_F(QueryRequestTest, ARequestReleasedWhileQueuedIsRunUnwantedAndThenDestroyed) {
+    // Hold both general workers so the request stays queued.
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE started = CreateSemaphoreA(nullptr, 0, 2, nullptr);
+    IQueryRequest* blockers[2];
+    for (IQueryRequest*& blocker : blockers)
+        blocker = Start(new ScriptedRequest([&](ScriptedRequest& r) {
+            ReleaseSemaphore(started, 1, nullptr);
+            WaitForSingleObject(release, 20000);
+            r.SetFinished();
+        }));
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started, 20000));
+
+    LONG destroyed = 0;
+    auto* queued = new ScriptedRequest([](ScriptedRequest& r) {
+        if (r.Wanted()) r.SetValue(0, "written", "only when wanted");
+    }, &destroyed);
+    Start(queued);
+    EXPECT_EQ(1u, queued->Release()) << "the queue still holds it";
+    EXPECT_EQ(0, destroyed);
+
+    SetEvent(release);
+    for (IQueryRequest* blocker : blockers) {
+        EXPECT_EQ(S_OK, WaitForRequest(blocker));
+        blocker->Release();
+    }
+    for (int i = 0; i < 2000 && destroyed == 0; ++i) Sleep(5);
+    EXPECT_EQ(1, destroyed) << "the worker's final release destroys it";
+    CloseHandle(release);
+    CloseHandle(started);
+}
+
+TEST_F(QueryRequestTest, ARequestHeldByTheHostStaysWantedWhileItRuns) {
+    auto* request = new ScriptedRequest([](ScriptedRequest& r) { r.SetFinished(); });
+    IQueryRequest* held = Start(request);
+    ASSERT_EQ(S_OK, WaitForRequest(held));
+    EXPECT_EQ(1, request->processCalls);
+    EXPECT_TRUE(request->wantedWhenRun);
+    held->Release();
+}
+
+TEST(QueryRequestQueueing, FailsWithoutARunningPoolAndHandsOutNothing) {
+    struct Nothing : CQueryRequest {
+        void Process() override {}
+    };
+    IQueryRequest* out = reinterpret_cast<IQueryRequest*>(0x1234);
+    EXPECT_EQ(E_FAIL, StartQueryRequest<Nothing>("/vft/gatekeeper.ashx?op=x", &out));
+    EXPECT_EQ(reinterpret_cast<IQueryRequest*>(0x1234), out);
+    EXPECT_EQ(E_POINTER, StartQueryRequest<Nothing>("/vft/gatekeeper.ashx?op=x", nullptr));
+}
+
+}  // namespace
+}  // namespace tarnix
