@@ -96,10 +96,52 @@ TARNIX_API BOOL TARNIX_STDCALL TarnixCanConnect(void);
 TARNIX_API BOOL TARNIX_STDCALL TarnixConnect(HWND owner, const char *caption);
 
 /* ---- URL encoding and browser addresses (no initialization needed) ---------------------- */
-/* TARNIX_ADDRESS_EXPORTS */
+/*
+ * Every buffer size counts the terminator. A size of 0 gives E_INVALIDARG and a null buffer
+ * E_POINTER, with nothing written; a null text reads as empty (except TarnixURLEncode's text,
+ * which gives E_POINTER). The search addresses carry method - 1 and the fields escaped; the
+ * login and sign-up addresses carry the co-brand code as given.
+ */
+/* Escapes text for a query value; cuts to bufferSize - 1 bytes and zero-fills the buffer. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixURLEncode(const char *text, char *buffer, ULONG bufferSize);
+/* Search of the service's data; E_INVALIDARG and nothing written when the buffer is too small. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixSearchDataURL(const char *surname, const char *givenNames,
+    const char *birthPlace, int birthYear, const char *deathPlace, int deathYear,
+    const char *father, const char *mother, const char *spouse, const char *cobrand, int method,
+    char *buffer, ULONG bufferSize);
+/* Search of the online trees; E_INVALIDARG and nothing written when the buffer is too small. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixSearchTreeURL(const char *surname, const char *givenNames,
+    const char *birthPlace, int birthYear, const char *deathPlace, int deathYear,
+    const char *father, const char *mother, const char *spouse, const char *cobrand, int method,
+    char *buffer, ULONG bufferSize);
+/* Search of the message boards; E_INVALIDARG and nothing written when the buffer is too small. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixSearchBoardsURL(const char *surname,
+    const char *givenNames, const char *birthPlace, int birthYear, const char *deathPlace,
+    int deathYear, const char *father, const char *mother, const char *spouse,
+    const char *cobrand, int method, char *buffer, ULONG bufferSize);
+/* Login page; cuts to bufferSize - 1 bytes and zero-fills the buffer. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixGetLoginURL(char *buffer, ULONG bufferSize,
+    const char *cobrand);
+/* Sign-up page; cuts to bufferSize - 1 bytes and zero-fills the buffer. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixGetSignUpURL(char *buffer, ULONG bufferSize,
+    const char *cobrand);
 
 /* ---- Sign-in, sites and online trees (need TARNIXInitialize) ----------------------------- */
-/* TARNIX_QUERY_EXPORTS */
+/*
+ * Each queues a request and stores it, with one reference for the caller, in *request; on
+ * failure (E_POINTER for a null request argument, E_FAIL when the library is not initialized
+ * or the queue is full) nothing is stored. A null text reads as empty.
+ */
+/* Signs in: row 0 "att" holds the ticket. User name and password are escaped for the query. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixLogin(const char *userName, const char *password,
+    IQueryRequest **request);
+/* The user's sites: one row each with "SiteID", "SiteName", "SiteRights", "Rights". */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixListUserSites(const char *ticket,
+    IQueryRequest **request);
+/* The online trees: one row each with "SiteID", "SiteName", "CollectionID", "OFTName",
+ * "Permission", "DownloadStatus". Ticket and co-brand code are sent as given. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixListOnlineFamilyTrees(const char *ticket,
+    const char *cobrand, IQueryRequest **request);
 
 #ifdef __cplusplus
 }

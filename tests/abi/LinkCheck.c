@@ -8,6 +8,15 @@ static const void *const kExports[] = {
     (const void *)&TarnixGetConnectedState,
     (const void *)&TarnixCanConnect,
     (const void *)&TarnixConnect,
+    (const void *)&TarnixURLEncode,
+    (const void *)&TarnixSearchDataURL,
+    (const void *)&TarnixSearchTreeURL,
+    (const void *)&TarnixSearchBoardsURL,
+    (const void *)&TarnixGetLoginURL,
+    (const void *)&TarnixGetSignUpURL,
+    (const void *)&TarnixLogin,
+    (const void *)&TarnixListUserSites,
+    (const void *)&TarnixListOnlineFamilyTrees,
 };
 
 static void CallThroughVtable(IQueryRequest *request)

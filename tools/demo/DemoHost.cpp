@@ -1,37 +1,107 @@
 // A small host program that uses tarnix.dll the way the genealogy application does: it loads
-// the DLL at run time, looks its exports up by name and drives them.
+// the DLL at run time, looks its exports up by name and drives them: connectivity, addresses,
+// sign-in, the user's sites and online trees, printing what comes back.
+//
+//   tarnix_demo.exe [--dll PATH] [USER PASSWORD [COBRAND]]
+//
+// Requests go to the library's service host through the system's proxy setting.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "tarnix.h"
 
 namespace {
 
+HMODULE g_dll = nullptr;
+
 template <class Fn>
-Fn Export(HMODULE dll, const char* name) {
-    FARPROC proc = GetProcAddress(dll, name);
+Fn Export(const char* name) {
+    FARPROC proc = GetProcAddress(g_dll, name);
     if (!proc) {
         std::fprintf(stderr, "tarnix.dll has no export %s\n", name);
         ExitProcess(2);
     }
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
 }
+#define TARNIX_EXPORT(name) Export<decltype(&name)>(#name)
+
+// Polls the request as a host's timer would, until it fails or is done.
+HRESULT Wait(IQueryRequest* request) {
+    for (int i = 0; i < 600; ++i) {
+        LONG state = REQUEST_STATE_PENDING;
+        HRESULT hr = request->GetStatus(&state);
+        if (FAILED(hr) || state == REQUEST_STATE_DONE) return hr;
+        Sleep(50);
+    }
+    return E_PENDING;
+}
+
+std::string Value(IQueryRequest* request, ULONG row, const char* name) {
+    ULONG length = 0;
+    if (FAILED(request->GetValueLength(row, name, &length))) return "<none>";
+    std::vector<char> buffer(length + 1);
+    if (FAILED(request->GetValue(row, name, buffer.data(), length + 1))) return "<error>";
+    return buffer.data();
+}
+
+// Runs one query request to its end and prints its rows; false when it failed.
+bool RunQuery(const char* title, HRESULT started, IQueryRequest* request, const std::vector<const char*>& names) {
+    std::printf("\n%s\n", title);
+    if (FAILED(started)) {
+        std::printf("  could not start: 0x%08lX\n", static_cast<unsigned long>(started));
+        return false;
+    }
+    HRESULT hr = Wait(request);
+    if (FAILED(hr)) {
+        std::printf("  failed: 0x%08lX\n", static_cast<unsigned long>(hr));
+        request->Release();
+        return false;
+    }
+    ULONG rows = request->GetRowCount();
+    std::printf("  %lu row(s)\n", static_cast<unsigned long>(rows));
+    for (ULONG row = 0; row < rows; ++row) {
+        std::printf("  [%lu]", static_cast<unsigned long>(row));
+        for (const char* name : names) std::printf(" %s=\"%s\"", name, Value(request, row, name).c_str());
+        std::printf("\n");
+    }
+    return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* dllPath = argc > 1 ? argv[1] : "tarnix.dll";
-    HMODULE dll = LoadLibraryA(dllPath);
-    if (!dll) {
+    const char* dllPath = "tarnix.dll";
+    std::vector<const char*> args;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--dll") == 0 && i + 1 < argc)
+            dllPath = argv[++i];
+        else
+            args.push_back(argv[i]);
+    }
+    const char* user = args.size() > 0 ? args[0] : "demo.user";
+    const char* password = args.size() > 1 ? args[1] : "family & friends";
+    const char* cobrand = args.size() > 2 ? args[2] : "demo";
+
+    g_dll = LoadLibraryA(dllPath);
+    if (!g_dll) {
         std::fprintf(stderr, "cannot load %s (error %lu)\n", dllPath, GetLastError());
         return 2;
     }
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
 
-    auto initialize = Export<decltype(&TARNIXInitialize)>(dll, "TARNIXInitialize");
-    auto terminate = Export<decltype(&TARNIXTerminate)>(dll, "TARNIXTerminate");
-    auto connectedState = Export<decltype(&TarnixGetConnectedState)>(dll, "TarnixGetConnectedState");
-    auto canConnect = Export<decltype(&TarnixCanConnect)>(dll, "TarnixCanConnect");
+    auto initialize = TARNIX_EXPORT(TARNIXInitialize);
+    auto terminate = TARNIX_EXPORT(TARNIXTerminate);
+    auto connectedState = TARNIX_EXPORT(TarnixGetConnectedState);
+    auto canConnect = TARNIX_EXPORT(TarnixCanConnect);
+    auto loginUrl = TARNIX_EXPORT(TarnixGetLoginURL);
+    auto treeSearchUrl = TARNIX_EXPORT(TarnixSearchTreeURL);
+    auto login = TARNIX_EXPORT(TarnixLogin);
+    auto listSites = TARNIX_EXPORT(TarnixListUserSites);
+    auto listTrees = TARNIX_EXPORT(TarnixListOnlineFamilyTrees);
 
     HRESULT hr = initialize(0);
     std::printf("TARNIXInitialize: 0x%08lX\n", static_cast<unsigned long>(hr));
@@ -40,8 +110,33 @@ int main(int argc, char** argv) {
     std::printf("connected: %s\n", connectedState() ? "yes" : "no");
     std::printf("modem that may be dialled: %s\n", canConnect() ? "yes" : "no");
 
+    char address[512];
+    if (SUCCEEDED(loginUrl(address, sizeof address, cobrand))) std::printf("login page: %s\n", address);
+    if (SUCCEEDED(treeSearchUrl("O Brien", "Mary", nullptr, 1850, nullptr, 0, nullptr, nullptr, nullptr, cobrand, 2,
+                                address, sizeof address)))
+        std::printf("tree search page: %s\n", address);
+
+    int exitCode = 1;
+    IQueryRequest* request = nullptr;
+    std::string title = std::string("sign-in as ") + user;
+    if (RunQuery(title.c_str(), login(user, password, &request), request, {"att"})) {
+        std::string ticket = Value(request, 0, "att");
+        request->Release();
+
+        IQueryRequest* sites = nullptr;
+        if (RunQuery("sites", listSites(ticket.c_str(), &sites), sites, {"SiteID", "SiteName", "SiteRights", "Rights"}))
+            sites->Release();
+
+        IQueryRequest* trees = nullptr;
+        if (RunQuery("online trees", listTrees(ticket.c_str(), cobrand, &trees), trees,
+                     {"SiteID", "SiteName", "CollectionID", "OFTName", "Permission", "DownloadStatus"})) {
+            trees->Release();
+            exitCode = 0;
+        }
+    }
+
     terminate();
-    std::printf("terminated\n");
-    FreeLibrary(dll);
-    return 0;
+    std::printf("\nterminated\n");
+    FreeLibrary(g_dll);
+    return exitCode;
 }

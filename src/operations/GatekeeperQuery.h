@@ -1,0 +1,24 @@
+// The common shape of the query operations: fetch the gatekeeper path, apply the answer
+// convention, then store values row by row.
+#pragma once
+
+#include <initializer_list>
+
+#include "requests/QueryRequest.h"
+#include "transport/Answer.h"
+
+namespace tarnix {
+
+class CGatekeeperQuery : public CQueryRequest {
+protected:
+    // GETs the path and gives back the checked answer's document node; null when the host let
+    // go of the request meanwhile (nothing is stored then and the request stays pending).
+    ComPtr<IXMLDOMNode> FetchCheckedAnswer();
+
+    // One row per node that `pattern` selects, numbered from 0 in document order, each holding
+    // every name in `fields` (empty when the node lacks that child). Returns false, leaving the
+    // request unfinished, when the host lets go of the request on the way.
+    bool StoreRows(IXMLDOMNode* document, const char* pattern, std::initializer_list<const char*> fields);
+};
+
+}  // namespace tarnix

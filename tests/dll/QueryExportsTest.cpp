@@ -1,0 +1,216 @@
+// Sign-in, site list and online tree list through tarnix.dll, against the local service: what
+// goes on the wire and the rows and statuses the host reads back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ProxySetting.h"
+#include "RequestWait.h"
+#include "TestService.h"
+#include "tarnix.h"
+
+namespace {
+
+using tarnix::test::HttpAnswer;
+using tarnix::test::ProxySetting;
+using tarnix::test::TestService;
+using tarnix::test::WaitForRequest;
+
+constexpr char kServiceHost[] = "trees.tarnix.example";  // the build's default service host
+
+HttpAnswer Xml(const std::string& body) { return HttpAnswer{200, "OK", {{"Content-Type", "text/xml"}}, body}; }
+
+std::string Value(IQueryRequest* request, ULONG row, const char* name) {
+    ULONG length = 0;
+    HRESULT hr = request->GetValueLength(row, name, &length);
+    if (FAILED(hr)) return "<" + std::to_string(static_cast<unsigned long>(hr)) + ">";
+    std::string value(length + 1, '\xCD');
+    EXPECT_EQ(S_OK, request->GetValue(row, name, &value[0], length + 1));
+    EXPECT_EQ('\0', value[length]);
+    value.resize(length);
+    return value;
+}
+
+class QueryExportsTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(S_OK, TARNIXInitialize(0)); }
+    void TearDown() override { TARNIXTerminate(); }
+
+    // The one request that reached the service: its path, after checking its host.
+    std::string OnlyPath() {
+        EXPECT_EQ(1u, service.RequestCount());
+        if (service.RequestCount() == 0) return "";
+        auto sent = service.Requests()[0];
+        EXPECT_EQ(kServiceHost, sent.Host());
+        EXPECT_EQ("GET", sent.method);
+        return sent.Path();
+    }
+
+    TestService service;
+    ProxySetting proxy{service.Port()};
+};
+
+TEST_F(QueryExportsTest, LoginSendsBothValuesEscapedAndYieldsTheTicket) {
+    service.On("op=apilogin", Xml("<r><ok/><user><ATT>T1 &amp; \xE9</ATT></user><ATT>second</ATT></r>"));
+    IQueryRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixLogin("Ann O'Brien&x=1", "p\xE9+%?", &request));
+    ASSERT_NE(nullptr, request);
+    ASSERT_EQ(S_OK, WaitForRequest(request));
+
+    EXPECT_EQ("/vft/gatekeeper.ashx?op=apilogin&username=Ann%20O%27Brien%26x%3d1&password=p%e9%2b%25%3f", OnlyPath());
+    EXPECT_EQ(1u, request->GetRowCount());
+    EXPECT_EQ("T1 & \xE9", Value(request, 0, "att")) << "the first ATT element, in ANSI bytes";
+    EXPECT_EQ("T1 & \xE9", Value(request, 0, "ATT"));
+    EXPECT_EQ(0u, request->Release());
+}
+
+TEST_F(QueryExportsTest, LoginWithoutATicketFinishesWithAnEmptyOne) {
+    service.On("op=apilogin", Xml("<r><ok/></r>"));
+    IQueryRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixLogin(nullptr, nullptr, &request));
+    ASSERT_EQ(S_OK, WaitForRequest(request));
+    EXPECT_EQ("/vft/gatekeeper.ashx?op=apilogin&username=&password=", OnlyPath());
+    EXPECT_EQ(1u, request->GetRowCount());
+    EXPECT_EQ("", Value(request, 0, "att"));
+    request->Release();
+}
+
+TEST_F(QueryExportsTest, ResultsReadBeforeTheAnswerHasArrivedArePending) {
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HttpAnswer held = Xml("<r><ok/><ATT>late</ATT></r>");
+    held.holdBeforeBody = release;
+    service.On("op=apilogin", held);
+
+    IQueryRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixLogin("u", "p", &request));
+    ASSERT_TRUE(service.WaitForRequests(1, 20000));
+    LONG state = -1;
+    EXPECT_EQ(S_OK, request->GetStatus(&state));
+    EXPECT_EQ(REQUEST_STATE_PENDING, state);
+    char buffer[16] = "untouched";
+    EXPECT_EQ(E_PENDING, request->GetValue(0, "att", buffer, sizeof buffer));
+    EXPECT_STREQ("untouched", buffer);
+
+    SetEvent(release);
+    ASSERT_EQ(S_OK, WaitForRequest(request));
+    EXPECT_EQ("late", Value(request, 0, "att"));
+    request->Release();
+    CloseHandle(release);
+}
+
+TEST_F(QueryExportsTest, SiteListSendsTheTicketUnchangedAndGivesEveryRowFourNames) {
+    service.On("op=apilistusersites", Xml("<r><ok/><sites>"
+                                          "<Site><SiteID>11</SiteID><SiteName>North</SiteName>"
+                                          "<SiteRights>rw</SiteRights><Rights>7</Rights></Site>"
+                                          "<Site><SiteID>12</SiteID><SiteName>South</SiteName><Rights>1</Rights></Site>"
+                                          "</sites></r>"));
+    const char ticket[] = "Tk+%41&=~/";
+    IQueryRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixListUserSites(ticket, &request));
+    ASSERT_EQ(S_OK, WaitForRequest(request));
+
+    EXPECT_EQ(std::string("/vft/gatekeeper.ashx?op=apilistusersites&att=") + ticket, OnlyPath());
+    ASSERT_EQ(2u, request->GetRowCount());
+    EXPECT_EQ("11", Value(request, 0, "siteid"));
+    EXPECT_EQ("North", Value(request, 0, "SiteName"));
+    EXPECT_EQ("rw", Value(request, 0, "SiteRights"));
+    EXPECT_EQ("7", Value(request, 0, "Rights"));
+    EXPECT_EQ("12", Value(request, 1, "SiteID"));
+    EXPECT_EQ("", Value(request, 1, "SiteRights")) << "a missing child is an empty value";
+    EXPECT_EQ("1", Value(request, 1, "rights"));
+    request->Release();
+}
+
+TEST_F(QueryExportsTest, TreeListGivesOneRowPerOftInDocumentOrder) {
+    service.On("op=oftlist", Xml("<r><ok/>"
+                                 "<oft><SiteID>1</SiteID><SiteName>S</SiteName><CollectionID>c-1</CollectionID>"
+                                 "<OFTName>Smith tree</OFTName><Permission>3</Permission>"
+                                 "<DownloadStatus>ready</DownloadStatus></oft>"
+                                 "<group><deeper><oft><SiteID>2</SiteID><CollectionID>c-2</CollectionID>"
+                                 "<OFTName>Jones</OFTName><DownloadStatus>none</DownloadStatus></oft></deeper></group>"
+                                 "</r>"));
+    IQueryRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixListOnlineFamilyTrees("t&k=1", "co&b", &request));
+    ASSERT_EQ(S_OK, WaitForRequest(request));
+
+    EXPECT_EQ("/vft/gatekeeper.ashx?op=oftlist&att=t&k=1&cobrand=co&b", OnlyPath()) << "sent as given";
+    ASSERT_EQ(2u, request->GetRowCount());
+    const char* names[] = {"SiteID", "SiteName", "CollectionID", "OFTName", "Permission", "DownloadStatus"};
+    const char* rows[2][6] = {{"1", "S", "c-1", "Smith tree", "3", "ready"}, {"2", "", "c-2", "Jones", "", "none"}};
+    for (ULONG row = 0; row < 2; ++row)
+        for (int i = 0; i < 6; ++i) {
+            SCOPED_TRACE(std::to_string(row) + " " + names[i]);
+            EXPECT_EQ(rows[row][i], Value(request, row, names[i]));
+        }
+    request->Release();
+}
+
+TEST_F(QueryExportsTest, AnAnswerWithNoRowsFinishesEmpty) {
+    service.On("op=oftlist", Xml("<r><ok/></r>"));
+    IQueryRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixListOnlineFamilyTrees(nullptr, nullptr, &request));
+    ASSERT_EQ(S_OK, WaitForRequest(request));
+    EXPECT_EQ("/vft/gatekeeper.ashx?op=oftlist&att=&cobrand=", OnlyPath());
+    EXPECT_EQ(0u, request->GetRowCount());
+    request->Release();
+}
+
+TEST_F(QueryExportsTest, FailedAnswersBecomeTheRequestsStatus) {
+    struct Case {
+        const char* what;
+        HttpAnswer answer;
+        HRESULT status;
+    } cases[] = {
+        {"the service's own error", Xml("<r><error><hresult>80070005</hresult></error></r>"),
+         static_cast<HRESULT>(0x80070005)},
+        {"neither ok nor error", Xml("<r><oft/></r>"), E_INVALIDARG},
+        {"not XML", Xml("Server busy"), E_INVALIDARG},
+        {"status 500", HttpAnswer{500, "Internal Server Error", {}, "<r><ok/></r>"}, E_FAIL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        service.SetDefault(c.answer);
+        using Start = HRESULT (*)(IQueryRequest**);
+        Start starts[] = {
+            [](IQueryRequest** r) { return TarnixLogin("u", "p", r); },
+            [](IQueryRequest** r) { return TarnixListUserSites("t", r); },
+            [](IQueryRequest** r) { return TarnixListOnlineFamilyTrees("t", "c", r); },
+        };
+        for (Start start : starts) {
+            IQueryRequest* request = nullptr;
+            ASSERT_EQ(S_OK, start(&request));
+            EXPECT_EQ(c.status, WaitForRequest(request));
+            LONG state = 0x1234;
+            EXPECT_EQ(c.status, request->GetStatus(&state));
+            EXPECT_EQ(0x1234, state);
+            char buffer[8];
+            EXPECT_EQ(c.status, request->GetValue(0, "att", buffer, sizeof buffer));
+            request->Release();
+        }
+    }
+}
+
+TEST_F(QueryExportsTest, ANullOutParameterQueuesNothing) {
+    service.SetDefault(Xml("<r><ok/></r>"));
+    EXPECT_EQ(E_POINTER, TarnixLogin("u", "p", nullptr));
+    EXPECT_EQ(E_POINTER, TarnixListUserSites("t", nullptr));
+    EXPECT_EQ(E_POINTER, TarnixListOnlineFamilyTrees("t", "c", nullptr));
+    Sleep(200);
+    EXPECT_EQ(0u, service.RequestCount());
+}
+
+TEST(QueryExportsUninitialized, StartNothingAndHandOutNothing) {
+    IQueryRequest* request = reinterpret_cast<IQueryRequest*>(0x1);
+    EXPECT_EQ(E_FAIL, TarnixLogin("u", "p", &request));
+    EXPECT_EQ(E_FAIL, TarnixListUserSites("t", &request));
+    EXPECT_EQ(E_FAIL, TarnixListOnlineFamilyTrees("t", "c", &request));
+    EXPECT_EQ(reinterpret_cast<IQueryRequest*>(0x1), request);
+
+    // After a full initialize/terminate cycle the pools are gone again.
+    ASSERT_EQ(S_OK, TARNIXInitialize(0));
+    TARNIXTerminate();
+    EXPECT_EQ(E_FAIL, TarnixLogin("u", "p", &request));
+}
+
+}  // namespace

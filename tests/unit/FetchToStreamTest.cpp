@@ -1,0 +1,309 @@
+// One HTTP exchange as the service sees it: the bytes on the wire, the status rule, the body
+// read into a stream, giving up when the host lets go, and every WinINet handle closed.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ProxySetting.h"
+#include "RequestWait.h"
+#include "TestService.h"
+#include "frame/Library.h"
+#include "requests/QueryRequest.h"
+#include "transport/Inet.h"
+
+namespace tarnix {
+namespace {
+
+using test::HttpAnswer;
+using test::ProxySetting;
+using test::TestService;
+using test::WaitForRequest;
+
+constexpr char kHost[] = "svc.tarnix.example";
+constexpr char kPath[] = "/vft/gatekeeper.ashx?op=probe&att=a%20b&x=1";
+
+// What one fetch ended with, kept outside the request so that it can be read after the host
+// has let go of it.
+struct FetchOutcome {
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HRESULT status = E_PENDING;
+    bool gotStream = false;
+    std::string body;
+    ULONGLONG position = ~0ull;
+    ~FetchOutcome() { CloseHandle(done); }
+};
+
+class FetchProbe : public CQueryRequest {
+public:
+    explicit FetchProbe(FetchOutcome& outcome) : m_outcome(outcome) {}
+
+protected:
+    void Process() override {
+        try {
+            ComPtr<IStream> stream = FetchAnswer();
+            m_outcome.gotStream = stream.get() != nullptr;
+            LARGE_INTEGER zero = {};
+            ULARGE_INTEGER position = {};
+            stream->Seek(zero, STREAM_SEEK_CUR, &position);
+            m_outcome.position = position.QuadPart;
+            char block[1024];
+            ULONG read = 0;
+            while (SUCCEEDED(stream->Read(block, sizeof block, &read)) && read > 0) m_outcome.body.append(block, read);
+            m_outcome.status = S_OK;
+        } catch (const HResultError& e) {
+            m_outcome.status = e.Code();
+        }
+        SetEvent(m_outcome.done);
+        if (FAILED(m_outcome.status)) ThrowHr(m_outcome.status);
+        SetFinished();
+    }
+
+private:
+    FetchOutcome& m_outcome;
+};
+
+// Records every WinINet handle the chains open and close, in order.
+struct HandleLog {
+    struct Event {
+        bool opened;
+        InetLevel level;
+        HINTERNET handle;
+    };
+    static std::vector<Event>& Events() {
+        static std::vector<Event> events;
+        return events;
+    }
+    static CriticalSection& Guard() {
+        static CriticalSection cs;
+        return cs;
+    }
+    static void Opened(InetLevel level, HINTERNET h) {
+        Lock lock(Guard());
+        Events().push_back({true, level, h});
+    }
+    static void Closing(InetLevel level, HINTERNET h) {
+        Lock lock(Guard());
+        Events().push_back({false, level, h});
+    }
+    static std::vector<Event> Take() {
+        Lock lock(Guard());
+        return std::exchange(Events(), {});
+    }
+};
+
+class FetchToStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, TARNIXInitialize(0));
+        HandleLog::Take();
+        InetHandleObservers() = {&HandleLog::Opened, &HandleLog::Closing};
+    }
+    void TearDown() override {
+        TARNIXTerminate();
+        InetHandleObservers() = {nullptr, nullptr};
+    }
+
+    // Starts a probe as an export would; the caller holds the returned reference.
+    IQueryRequest* Start(FetchOutcome& outcome, const char* host = kHost) {
+        auto* probe = new FetchProbe(outcome);
+        probe->AddRef();
+        probe->Configure(host, kPath);
+        QueueOnGeneralPool(probe->Job());
+        return probe;
+    }
+
+    HRESULT Fetch(FetchOutcome& outcome, const char* host = kHost) {
+        IQueryRequest* request = Start(outcome, host);
+        HRESULT hr = WaitForRequest(request);
+        request->Release();
+        return hr;
+    }
+
+    // Every handle opened was closed once, children before their parents.
+    static void ExpectAllClosedChildFirst(const std::vector<HandleLog::Event>& events) {
+        std::vector<InetLevel> opened, closed;
+        for (const auto& e : events) (e.opened ? opened : closed).push_back(e.level);
+        ASSERT_FALSE(opened.empty());
+        EXPECT_EQ(opened.size(), closed.size()) << "every handle opened is closed";
+        std::vector<InetLevel> expectedClosing(opened.rbegin(), opened.rend());
+        EXPECT_EQ(expectedClosing, closed) << "request, then connection, then session";
+        for (const auto& e : events) {
+            if (!e.opened) continue;
+            int closes = 0;
+            for (const auto& c : events) closes += !c.opened && c.handle == e.handle;
+            EXPECT_EQ(1, closes);
+        }
+    }
+
+    TestService service;
+    ProxySetting proxy{service.Port()};
+};
+
+TEST_F(FetchToStreamTest, SendsAPlainHttp10GetWithTheLibrarysAgentAndAcceptList) {
+    service.On("op=probe", HttpAnswer{200, "OK", {}, "<ok/>"});
+    FetchOutcome outcome;
+    ASSERT_EQ(S_OK, Fetch(outcome));
+    EXPECT_EQ("<ok/>", outcome.body);
+    EXPECT_EQ(0u, outcome.position) << "the stream is given back rewound";
+
+    ASSERT_EQ(1u, service.RequestCount());
+    test::ReceivedRequest sent = service.Requests()[0];
+    EXPECT_EQ("GET", sent.method);
+    EXPECT_EQ(kPath, sent.Path());
+    EXPECT_EQ("HTTP/1.0", sent.version);
+    EXPECT_EQ(kHost, sent.Host());
+    EXPECT_EQ("Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0", sent.Header("User-Agent"));
+    EXPECT_EQ("*/*", sent.Header("Accept"));
+    EXPECT_EQ("", sent.body);
+    ExpectAllClosedChildFirst(HandleLog::Take());
+}
+
+TEST_F(FetchToStreamTest, AnyStatusButTwoHundredFailsWithoutReadingTheBody) {
+    // The body is held back: a fetch that waited for it would not end before the event is set.
+    HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    for (int status : {404, 500, 201, 204, 302}) {
+        SCOPED_TRACE(status);
+        HttpAnswer answer{status, "Status", {}, std::string(20000, 'b')};
+        answer.holdBeforeBody = never;
+        service.SetDefault(answer);
+        FetchOutcome outcome;
+        EXPECT_EQ(E_FAIL, Fetch(outcome));
+        EXPECT_FALSE(outcome.gotStream);
+        ExpectAllClosedChildFirst(HandleLog::Take());
+    }
+    SetEvent(never);
+    CloseHandle(never);
+}
+
+TEST_F(FetchToStreamTest, ReadsWholeBodiesHoweverTheyArrive) {
+    std::string big;
+    for (int i = 0; i < 30000; ++i) big += static_cast<char>('a' + i % 26 + (i % 7 == 0 ? 0x80 - 'a' : 0));
+
+    struct Case {
+        const char* what;
+        HttpAnswer answer;
+    } cases[] = {
+        {"empty body", HttpAnswer{200, "OK", {}, ""}},
+        {"in one go", HttpAnswer{200, "OK", {}, big}},
+        {"without Content-Length", [&] { HttpAnswer a{200, "OK", {}, big}; a.contentLength = false; return a; }()},
+        {"in slow pieces", [&] { HttpAnswer a{200, "OK", {}, big}; a.pieceSize = 1500; a.pieceDelayMs = 5; return a; }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        service.SetDefault(c.answer);
+        FetchOutcome outcome;
+        ASSERT_EQ(S_OK, Fetch(outcome));
+        EXPECT_TRUE(outcome.gotStream);
+        EXPECT_EQ(0u, outcome.position);
+        EXPECT_EQ(c.answer.body.size(), outcome.body.size());
+        EXPECT_TRUE(outcome.body == c.answer.body);
+    }
+}
+
+TEST_F(FetchToStreamTest, AConnectionDroppedMidBodyNeverYieldsMoreThanWasSent) {
+    std::string body(20000, 'x');
+    HttpAnswer answer{200, "OK", {}, body};
+    answer.dropAfter = 5000;
+    service.SetDefault(answer);
+    FetchOutcome outcome;
+    HRESULT hr = Fetch(outcome);
+    if (SUCCEEDED(hr)) {
+        EXPECT_LE(outcome.body.size(), 5000u);
+        EXPECT_EQ(std::string(outcome.body.size(), 'x'), outcome.body);
+    } else {
+        EXPECT_FALSE(outcome.gotStream);
+    }
+    ExpectAllClosedChildFirst(HandleLog::Take());
+}
+
+TEST_F(FetchToStreamTest, AHostLettingGoMidBodyStopsAfterTheBlockInHand) {
+    HANDLE rest = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const size_t total = 400000, first = 3 * 4096;
+    HttpAnswer answer{200, "OK", {}, std::string(total, 'z')};
+    answer.holdBeforeBody = rest;
+    answer.holdAfterBytes = first;
+    answer.pieceSize = 8192;  // still sending when the client closes, so the abort is seen
+    answer.pieceDelayMs = 10;
+    service.SetDefault(answer);
+
+    FetchOutcome outcome;
+    IQueryRequest* request = Start(outcome);
+    ASSERT_TRUE(service.WaitForRequests(1, 20000));
+    Sleep(200);  // let the first blocks be read; correctness does not depend on it
+    request->Release();  // the host lets go while the body is held back
+    SetEvent(rest);
+
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(outcome.done, 20000));
+    EXPECT_EQ(S_OK, outcome.status) << "giving up is not an error";
+    EXPECT_TRUE(outcome.gotStream);
+    EXPECT_GE(outcome.body.size(), 1u);
+    EXPECT_LT(outcome.body.size(), total) << "the rest of the body was not read";
+    EXPECT_LE(outcome.body.size(), first + 2 * 4096);
+    EXPECT_TRUE(service.WaitForClientAbort(20000)) << "the connection was closed, not drained";
+    CloseHandle(rest);
+}
+
+TEST_F(FetchToStreamTest, ARequestGivenUpBeforeItRunsSendsNothing) {
+    // Both general workers are busy with held answers, so the probe waits in the queue.
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HttpAnswer held{200, "OK", {}, "held"};
+    held.holdBeforeBody = release;
+    service.On("op=probe", held);
+    FetchOutcome busy1, busy2;
+    IQueryRequest* blockers[] = {Start(busy1), Start(busy2)};
+    ASSERT_TRUE(service.WaitForRequests(2, 20000));
+
+    FetchOutcome outcome;
+    Start(outcome)->Release();
+    SetEvent(release);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(outcome.done, 20000));
+    EXPECT_EQ(S_OK, outcome.status);
+    EXPECT_EQ("", outcome.body);
+    for (IQueryRequest* blocker : blockers) {
+        EXPECT_EQ(S_OK, WaitForRequest(blocker));
+        blocker->Release();
+    }
+    Sleep(100);
+    EXPECT_EQ(2u, service.RequestCount()) << "the given-up request reached no server";
+    CloseHandle(release);
+}
+
+TEST_F(FetchToStreamTest, AnUnresolvableNameFailsWithTheWinInetError) {
+    ProxySetting direct = ProxySetting::Off();
+    FetchOutcome outcome;
+    EXPECT_EQ(static_cast<HRESULT>(0x80072EE7), Fetch(outcome, "no-such-host.invalid"));
+    EXPECT_FALSE(outcome.gotStream);
+    std::vector<HandleLog::Event> events = HandleLog::Take();
+    ExpectAllClosedChildFirst(events);
+    int requests = 0;
+    for (const auto& e : events) requests += e.opened && e.level == InetLevel::Request;
+    EXPECT_EQ(1, requests) << "the name is resolved at the send, after the request was opened";
+}
+
+TEST(InetChain, ObjectsCountTheirReferencesAndHoldTheirParents) {
+    CInetSession* session = nullptr;
+    ASSERT_EQ(S_OK, CreateInetSession(&session));
+    EXPECT_EQ(2u, session->AddRef());
+    EXPECT_EQ(1u, session->Release());
+
+    IUnknown* unknown = nullptr;
+    EXPECT_EQ(S_OK, session->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+    EXPECT_EQ(static_cast<void*>(session), static_cast<void*>(unknown));
+    EXPECT_EQ(1u, session->Release());
+    void* other = reinterpret_cast<void*>(0xdeadbeef);
+    EXPECT_EQ(E_NOINTERFACE, session->QueryInterface(IID_IStream, &other));
+
+    CInetConnection* connection = nullptr;
+    ASSERT_EQ(S_OK, session->Open(kInetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0, &connection));
+    ASSERT_NE(nullptr, connection);
+    EXPECT_EQ(3u, session->AddRef()) << "the caller's, the connection's and this one";
+    EXPECT_EQ(2u, session->Release());
+    // The connection keeps the session alive after the caller lets it go.
+    EXPECT_EQ(1u, session->Release());
+    EXPECT_EQ(0u, connection->Release());
+}
+
+}  // namespace
+}  // namespace tarnix
