@@ -52,6 +52,8 @@ tarnix_start_wine() {
     tarnix_log "making the Wine prefix"
   fi
   wine wineboot --init </dev/null >/dev/null 2>&1
+  # A crashing program must end, not wait in an attached debugger.
+  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f </dev/null >/dev/null 2>&1 || true
   # Let Wine draw captions and frames itself: Xvfb has no window manager.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f </dev/null >/dev/null 2>&1

@@ -150,7 +150,8 @@ TEST_F(FetchToStreamTest, SendsAPlainHttp10GetWithTheLibrarysAgentAndAcceptList)
 
     ASSERT_EQ(1u, service.RequestCount());
     test::ReceivedRequest sent = service.Requests()[0];
-    EXPECT_EQ("GET", sent.method);
+    // Through a proxy the request line carries the absolute address, default port included.
+    EXPECT_EQ(std::string("GET http://") + kHost + ":80" + kPath + " HTTP/1.0", sent.requestLine);
     EXPECT_EQ(kPath, sent.Path());
     EXPECT_EQ("HTTP/1.0", sent.version);
     EXPECT_EQ(kHost, sent.Host());

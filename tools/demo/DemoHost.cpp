@@ -49,8 +49,10 @@ std::string Value(IQueryRequest* request, ULONG row, const char* name) {
 }
 
 // Runs one query request to its end and prints its rows; false when it failed.
-bool RunQuery(const char* title, HRESULT started, IQueryRequest* request, const std::vector<const char*>& names) {
+// `request` is read only after `started` is known: the export has filled it in by then.
+bool RunQuery(const char* title, HRESULT started, IQueryRequest** requestSlot, const std::vector<const char*>& names) {
     std::printf("\n%s\n", title);
+    IQueryRequest* request = *requestSlot;
     if (FAILED(started)) {
         std::printf("  could not start: 0x%08lX\n", static_cast<unsigned long>(started));
         return false;
@@ -119,16 +121,16 @@ int main(int argc, char** argv) {
     int exitCode = 1;
     IQueryRequest* request = nullptr;
     std::string title = std::string("sign-in as ") + user;
-    if (RunQuery(title.c_str(), login(user, password, &request), request, {"att"})) {
+    if (RunQuery(title.c_str(), login(user, password, &request), &request, {"att"})) {
         std::string ticket = Value(request, 0, "att");
         request->Release();
 
         IQueryRequest* sites = nullptr;
-        if (RunQuery("sites", listSites(ticket.c_str(), &sites), sites, {"SiteID", "SiteName", "SiteRights", "Rights"}))
+        if (RunQuery("sites", listSites(ticket.c_str(), &sites), &sites, {"SiteID", "SiteName", "SiteRights", "Rights"}))
             sites->Release();
 
         IQueryRequest* trees = nullptr;
-        if (RunQuery("online trees", listTrees(ticket.c_str(), cobrand, &trees), trees,
+        if (RunQuery("online trees", listTrees(ticket.c_str(), cobrand, &trees), &trees,
                      {"SiteID", "SiteName", "CollectionID", "OFTName", "Permission", "DownloadStatus"})) {
             trees->Release();
             exitCode = 0;

@@ -1,0 +1,45 @@
+// Points WinINet in this process's Wine prefix at a local proxy (the TestService) for as long as
+// the object lives, and puts the earlier setting back afterwards. WinINet opened with
+// INTERNET_OPEN_TYPE_PRECONFIG reads these values at every InternetOpenA.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace tarnix::test {
+
+class ProxySetting {
+public:
+    // ProxyEnable = 1 and ProxyServer = "127.0.0.1:<port>".
+    explicit ProxySetting(unsigned short port);
+    // ProxyEnable = 0: WinINet resolves and connects by itself (ProxyServer is left as it is).
+    static ProxySetting Off();
+    ~ProxySetting();
+
+    ProxySetting(ProxySetting&& other) noexcept;
+    ProxySetting(const ProxySetting&) = delete;
+    ProxySetting& operator=(const ProxySetting&) = delete;
+    ProxySetting& operator=(ProxySetting&&) = delete;
+
+    // The key that holds the setting, under HKEY_CURRENT_USER.
+    static const char kKey[];
+
+private:
+    struct Saved {
+        bool present = false;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+    };
+
+    // An empty server leaves ProxyServer as it is.
+    ProxySetting(DWORD enable, const std::string& server);
+    void Restore() const noexcept;
+
+    Saved m_enable;
+    Saved m_server;
+    bool m_owner = true;
+};
+
+}  // namespace tarnix::test
