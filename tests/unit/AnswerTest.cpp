@@ -1,0 +1,195 @@
+// The service's XML answers through the real MSXML DOM: parsing, the ok / error / hresult
+// convention, text reading and the code page conversions.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/Result.h"
+#include "transport/Answer.h"
+
+using namespace tarnix;
+
+namespace {
+
+// What `body` raises, S_OK when nothing.
+template <class F>
+HRESULT Raised(F&& body) {
+    return GuardHr([&] {
+        body();
+        return S_OK;
+    });
+}
+
+// The answer text's bytes reach the caller unchanged only with a single-byte ANSI code page;
+// the expectations below are written for Windows-1252, which Wine uses.
+constexpr UINT kExpectedAnsiCodePage = 1252;
+
+class AnswerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+    void TearDown() override { CoUninitialize(); }
+
+    static ComPtr<IStream> StreamOf(const std::string& body) {
+        ComPtr<IStream> stream;
+        EXPECT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+        ULONG written = 0;
+        EXPECT_EQ(S_OK, stream->Write(body.data(), static_cast<ULONG>(body.size()), &written));
+        LARGE_INTEGER start = {};
+        EXPECT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
+        return stream;
+    }
+
+    // Parses `body`; a failure is reported to the test and gives a null node.
+    static ComPtr<IXMLDOMNode> Load(const std::string& body) {
+        ComPtr<IXMLDOMNode> document;
+        EXPECT_EQ(S_OK, Raised([&] { document = LoadAnswerDocument(StreamOf(body).get()); }));
+        return document;
+    }
+
+    // What loading and checking `body` raise, S_OK when the answer counts as a success.
+    static HRESULT StatusOf(const std::string& body) {
+        return GuardHr([&] {
+            ComPtr<IXMLDOMNode> document = LoadAnswerDocument(StreamOf(body).get());
+            ComPtr<IXMLDOMNode> checked = CheckAnswerStatus(document.get());
+            // Success hands back the document itself.
+            return checked.get() == document.get() ? S_OK : E_UNEXPECTED;
+        });
+    }
+};
+
+ComPtr<IXMLDOMNode> First(IXMLDOMNode* node, const char* pattern) {
+    return NodeAt(SelectNodes(node, pattern).get(), 0);
+}
+
+std::string ErrorAnswer(const std::string& hresultElement) {
+    return "<r><error>" + hresultElement + "</error></r>";
+}
+
+TEST_F(AnswerTest, StatusFollowsOkErrorAndHresult) {
+    const struct {
+        std::string body;
+        HRESULT expected;
+    } cases[] = {
+        {"<r><ok/></r>", S_OK},
+        {"<r><ok/><error><hresult>80004005</hresult></error></r>", S_OK},
+        {"<r><error><hresult>80004005</hresult></error><x><ok>no</ok></x></r>", S_OK},
+        {ErrorAnswer("<hresult>80070005</hresult>"), static_cast<HRESULT>(0x80070005)},
+        {"<a><b><error><hresult>80070005</hresult></error><error><hresult>80004005</hresult>"
+         "</error></b></a>", static_cast<HRESULT>(0x80070005)},
+        {ErrorAnswer("<hresult>0</hresult>"), S_OK},
+        {ErrorAnswer("<hresult>1</hresult>"), S_OK},
+        {ErrorAnswer("<hresult> \t0x8007000e</hresult>"), E_OUTOFMEMORY},
+        {ErrorAnswer("<hresult>0X80004005 and more</hresult>"), E_FAIL},
+        {ErrorAnswer("<hresult>+80004001</hresult>"), E_NOTIMPL},
+        {ErrorAnswer("<hresult>-1</hresult>"), static_cast<HRESULT>(0xFFFFFFFF)},
+        {ErrorAnswer("<hresult>0000000080004005</hresult>"), E_FAIL},
+        // Error answers that say nothing usable must not pass for successes.
+        {ErrorAnswer("<hresult/>"), E_INVALIDARG},
+        {ErrorAnswer("<hresult>zz</hresult>"), E_INVALIDARG},
+        {ErrorAnswer("<hresult>0x</hresult>"), E_INVALIDARG},
+        {ErrorAnswer("<hresult>-</hresult>"), E_INVALIDARG},
+        {ErrorAnswer("<hresult>180004005</hresult>"), E_INVALIDARG},
+        {ErrorAnswer("<hresult><b>80004005</b></hresult>"), E_INVALIDARG},
+        {ErrorAnswer("<x><hresult>80004005</hresult></x>"), E_INVALIDARG},
+        {"<r><error/></r>", E_INVALIDARG},
+        {"<r/>", E_INVALIDARG},
+        {"<r><OK/></r>", E_INVALIDARG},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        EXPECT_EQ(c.expected, StatusOf(c.body));
+    }
+}
+
+TEST_F(AnswerTest, BodiesThatAreNotOneXmlDocumentAreRefused) {
+    const std::string bodies[] = {
+        "", "   ", "<r><ok/>", "<r><ok/></r", "<r><ok/></s>", "ok", "<r/><r/>",
+        std::string("<r><ok/></r>\0<x/>", 17),
+    };
+    for (const auto& body : bodies) {
+        SCOPED_TRACE(testing::PrintToString(body));
+        EXPECT_EQ(E_INVALIDARG, StatusOf(body));
+    }
+    EXPECT_EQ(E_POINTER, Raised([] { LoadAnswerDocument(nullptr); }));
+}
+
+TEST_F(AnswerTest, AnswerBytesAreReadInTheAnsiCodePage) {
+    if (GetACP() != kExpectedAnsiCodePage) GTEST_SKIP() << "ANSI code page " << GetACP();
+    // The declaration plays no part: the UTF-8 bytes of "é" come back as the same two bytes.
+    ComPtr<IXMLDOMNode> document = Load(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+        "<r><utf8>Jos\xC3\xA9</utf8><ansi>M\xFCller</ansi><ref>&#233;&#x4E2D;</ref></r>");
+    ASSERT_TRUE(document);
+    EXPECT_EQ("Jos\xC3\xA9", ReadChildText(document.get(), "//utf8"));
+    EXPECT_EQ("M\xFCller", ReadChildText(document.get(), "//ansi"));
+    EXPECT_EQ(L"\u00E9\u4E2D", GetNodeText(First(document.get(), "//ref").get()));
+    EXPECT_EQ("\xE9?", ReadChildText(document.get(), "//ref"));
+}
+
+TEST_F(AnswerTest, NodeTextIsTheFirstChildsValue) {
+    const struct {
+        const char* body;
+        const wchar_t* expected;
+    } cases[] = {
+        {"<a>text</a>", L"text"},
+        {"<a/>", L""},
+        {"<a><b>x</b></a>", L""},
+        {"<a>one<b/>two</a>", L"one"},
+        {"<a><![CDATA[<raw> & ]]>tail</a>", L"<raw> & "},
+        {"<a><!--note-->text</a>", L"note"},
+        {"<a>&lt;&amp;&#65;</a>", L"<&A"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        ComPtr<IXMLDOMNode> document = Load(c.body);
+        ASSERT_TRUE(document);
+        EXPECT_EQ(c.expected, GetNodeText(First(document.get(), "a").get()));
+    }
+    EXPECT_EQ(L"", GetNodeText(nullptr));
+}
+
+TEST_F(AnswerTest, RowsReadTheirFieldsAndMissingOnesAreEmpty) {
+    ComPtr<IXMLDOMNode> document = Load(
+        "<r><ok/><list><oft><id>1</id><name>One</name></oft><oft><id>2</id></oft>"
+        "<x><oft><id>3</id><name>Deep</name><sub><name>Inner</name></sub></oft></x></list></r>");
+    ASSERT_TRUE(document);
+    ComPtr<IXMLDOMNodeList> rows = SelectNodes(document.get(), "//oft");
+    ASSERT_EQ(3, NodeCount(rows.get()));
+    const char* expected[][2] = {{"1", "One"}, {"2", ""}, {"3", "Deep"}};
+    for (long i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        ComPtr<IXMLDOMNode> row = NodeAt(rows.get(), i);
+        EXPECT_EQ(expected[i][0], ReadChildText(row.get(), "id"));
+        EXPECT_EQ(expected[i][1], ReadChildText(row.get(), "name"));
+    }
+    // `//` takes the first match in document order; a bare name looks at children only.
+    EXPECT_EQ("One", ReadChildText(document.get(), "//name"));
+    EXPECT_EQ("", ReadChildText(document.get(), "name"));
+    EXPECT_EQ("", ReadChildText(document.get(), "//missing"));
+    EXPECT_EQ(0, NodeCount(SelectNodes(document.get(), "//missing").get()));
+
+    // Past either end there is no row, and no null node is handed out.
+    EXPECT_EQ(E_INVALIDARG, Raised([&] { NodeAt(rows.get(), 3); }));
+    EXPECT_EQ(E_INVALIDARG, Raised([&] { NodeAt(rows.get(), -1); }));
+    EXPECT_EQ(E_POINTER, Raised([] { ReadChildText(nullptr, "id"); }));
+}
+
+TEST_F(AnswerTest, ConversionsHonourTheirLengths) {
+    EXPECT_EQ("abc", WideToNarrow(CP_ACP, L"abc", -1));
+    EXPECT_EQ("ab", WideToNarrow(CP_ACP, L"abc", 2));
+    EXPECT_EQ(std::string("a\0b", 3), WideToNarrow(CP_ACP, L"a\0b", 3));
+    EXPECT_EQ("", WideToNarrow(CP_ACP, nullptr, -1));
+    EXPECT_EQ(L"abc", NarrowToWide(CP_ACP, "abc", -1));
+    EXPECT_EQ(L"a", NarrowToWide(CP_ACP, "abc", 1));
+    EXPECT_EQ(std::wstring(L"a\0b", 3), NarrowToWide(CP_ACP, "a\0b", 3));
+    EXPECT_EQ(L"", NarrowToWide(CP_ACP, "abc", 0));
+    EXPECT_EQ(E_INVALIDARG, Raised([] { WideToNarrow(CP_ACP, L"a", -2); }));
+    // More than two bytes a character: the output is measured, not estimated.
+    EXPECT_EQ("\xE4\xB8\xAD\xE4\xB8\xAD", WideToNarrow(CP_UTF8, L"\u4E2D\u4E2D", -1));
+
+    if (GetACP() != kExpectedAnsiCodePage) GTEST_SKIP() << "ANSI code page " << GetACP();
+    EXPECT_EQ("\xE9\x80?", WideToNarrow(CP_ACP, L"\u00E9\u20AC\u4E2D", -1));
+    EXPECT_EQ(L"\u00E9\u20AC", NarrowToWide(CP_ACP, "\xE9\x80", -1));
+}
+
+}  // namespace
