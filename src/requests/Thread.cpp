@@ -54,6 +54,7 @@ void CThreadPool::Start(ULONG threadCount, ULONG queueLimit) {
 
     m_threads.assign(threadCount, nullptr);
     m_threadIds.assign(threadCount, 0);
+    ULONG started = 0;
     for (ULONG i = 0; i < threadCount; ++i) {
         // The worker's own reference to what it uses; handed over to the thread on success.
         auto* workerShare = new std::shared_ptr<Shared>(m_shared);
@@ -63,7 +64,10 @@ void CThreadPool::Start(ULONG threadCount, ULONG queueLimit) {
             continue;  // fewer workers; the ones started still serve the queue
         }
         m_threads[i] = reinterpret_cast<HANDLE>(thread);
+        ++started;
     }
+    // A pool without a single worker would accept jobs that never run.
+    ThrowHrIf(threadCount > 0 && started == 0, E_FAIL);
 }
 
 unsigned __stdcall CThreadPool::WorkerEntry(void* argument) {

@@ -1,6 +1,6 @@
-// Stand-in request jobs for the worker-pool tests. A probe counts its references and its runs,
-// reports when and on which thread it started, can hold its worker inside Run until the test
-// opens its gate, and can do extra work inside Run (which may throw).
+// Stand-in request jobs for the worker-pool tests. A probe counts its references and runs, logs
+// when and on which thread it started, can hold its worker in Run until the test opens its gate,
+// and can do extra work inside Run (which may throw).
 #pragma once
 
 #include <windows.h>
@@ -19,8 +19,8 @@
 
 namespace tarnix::test {
 
-// Bounds every wait so that a broken pool fails its test instead of hanging it. It is far above
-// anything a working pool needs and says nothing about speed.
+// Bounds every wait so that a broken pool fails its test instead of hanging it; it says nothing
+// about speed.
 constexpr DWORD kGenerousWaitMs = 30000;
 
 class JobProbe;
@@ -33,39 +33,27 @@ public:
         DWORD thread;
     };
 
-    JobLog() : m_startedEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
-
-    void RecordStart(JobProbe* probe) {
+    void Record(JobProbe* started) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_starts.push_back({probe, GetCurrentThreadId()});
-        }
-        m_changed.notify_all();
-        SetEvent(m_startedEvent.get());
-    }
-
-    void RecordFinish() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_finishes;
+            if (started)
+                m_starts.push_back({started, GetCurrentThreadId()});
+            else
+                ++m_finishes;
         }
         m_changed.notify_all();
     }
-
-    bool WaitForStarts(size_t count) {
-        return WaitFor([&] { return m_starts.size() >= count; });
-    }
-    bool WaitForFinishes(size_t count) {
-        return WaitFor([&] { return m_finishes >= count; });
-    }
-
+    bool WaitForStarts(size_t count) { return WaitFor([&] { return m_starts.size() >= count; }); }
+    bool WaitForFinishes(size_t count) { return WaitFor([&] { return m_finishes >= count; }); }
     std::vector<Start> Starts() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_starts;
     }
-
-    // Auto-reset, set at every start: lets a test wait for a start and a thread's end at once.
-    HANDLE StartedEvent() const noexcept { return m_startedEvent.get(); }
+    std::vector<JobProbe*> StartOrder() const {
+        std::vector<JobProbe*> order;
+        for (const Start& start : Starts()) order.push_back(start.probe);
+        return order;
+    }
 
 private:
     template <class Predicate>
@@ -78,27 +66,23 @@ private:
     std::condition_variable m_changed;
     std::vector<Start> m_starts;
     size_t m_finishes = 0;
-    UniqueKernelHandle m_startedEvent;
 };
 
 class JobProbe final : public IRequestJob {
 public:
     enum Gate { kOpen, kClosed };
 
-    // The probe begins with one reference, the test's own, which is never given away: every
-    // reference a pool takes must come back, and none more.
-    explicit JobProbe(JobLog* log, Gate gate = kOpen)
-        : m_log(log), m_gate(CreateEventA(nullptr, TRUE, gate == kOpen, nullptr)) {}
+    // The probe starts with one reference, the test's own, which it never gives away: every
+    // reference a pool takes must come back, and no more.
+    JobProbe(JobLog* log, Gate gate) : m_log(log), m_gate(CreateEventA(nullptr, TRUE, gate == kOpen, nullptr)) {}
     JobProbe(const JobProbe&) = delete;
     JobProbe& operator=(const JobProbe&) = delete;
 
-    // Work done inside Run once the gate is open.
-    void SetAction(std::function<void()> action) { m_action = std::move(action); }
+    void SetAction(std::function<void()> action) { m_action = std::move(action); }  // runs once the gate opens
     void Open() noexcept { SetEvent(m_gate.get()); }
 
     LONG Runs() const noexcept { return m_runs; }
-    // References held by anyone but the test.
-    LONG HeldReferences() const noexcept { return m_refs - 1; }
+    LONG HeldReferences() const noexcept { return m_refs - 1; }  // by anyone but the test
     // A reference released that nobody had added, or Run called with no reference held for it.
     bool Misused() const noexcept { return m_misused != 0; }
     DWORD RunThread() const noexcept { return m_runThread; }
@@ -113,20 +97,17 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
     ULONG STDMETHODCALLTYPE Release() override {
         LONG refs = InterlockedDecrement(&m_refs);
-        if (refs < 1) InterlockedExchange(&m_misused, 1);
+        if (refs < 1) m_misused = 1;
         return static_cast<ULONG>(refs);
     }
-
     void STDMETHODCALLTYPE Run() override {
-        if (m_refs < 2) InterlockedExchange(&m_misused, 1);
+        if (m_refs < 2) m_misused = 1;
         m_runThread = GetCurrentThreadId();
         InterlockedIncrement(&m_runs);
-        if (m_log) m_log->RecordStart(this);
+        m_log->Record(this);
         struct Finish {
             JobLog* log;
-            ~Finish() {
-                if (log) log->RecordFinish();
-            }
+            ~Finish() { log->Record(nullptr); }
         } finish{m_log};
         WaitForSingleObject(m_gate.get(), INFINITE);
         if (m_action) m_action();
@@ -146,14 +127,21 @@ private:
 class ProbeSet {
 public:
     JobProbe& Add(JobProbe::Gate gate = JobProbe::kOpen) { return m_probes.emplace_back(&log, gate); }
-    // Lets every held worker go: call it before a pool is destroyed, or the stop waits on them.
+    // Lets every held worker go: needed before a pool stops, or the stop waits on them.
     void OpenAll() noexcept {
         for (JobProbe& probe : m_probes) probe.Open();
     }
     size_t size() const noexcept { return m_probes.size(); }
     JobProbe& operator[](size_t index) { return m_probes[index]; }
-    std::deque<JobProbe>::iterator begin() { return m_probes.begin(); }
-    std::deque<JobProbe>::iterator end() { return m_probes.end(); }
+
+    // How many probes in [from, to) ran other than `runs` times, are still referenced, or were
+    // misused: one figure per test rather than a message per probe.
+    size_t Unsettled(size_t from, size_t to, LONG runs) {
+        size_t wrong = 0;
+        for (size_t i = from; i < to; ++i)
+            if (m_probes[i].Runs() != runs || m_probes[i].HeldReferences() != 0 || m_probes[i].Misused()) ++wrong;
+        return wrong;
+    }
 
     JobLog log;
 
@@ -161,57 +149,33 @@ private:
     std::deque<JobProbe> m_probes;
 };
 
-namespace detail {
-inline unsigned __stdcall RunBody(void* argument) {
-    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
-    (*body)();
+inline unsigned __stdcall RunBody(void* body) {
+    std::unique_ptr<std::function<void()>>(static_cast<std::function<void()>*>(body))->operator()();
     return 0;
 }
-}  // namespace detail
 
 // Runs `body` on a new thread; the handle is signalled when it returns (null if no thread).
 inline UniqueKernelHandle RunOnThread(std::function<void()> body) {
     auto* heapBody = new std::function<void()>(std::move(body));
-    uintptr_t thread = _beginthreadex(nullptr, 0, &detail::RunBody, heapBody, 0, nullptr);
+    uintptr_t thread = _beginthreadex(nullptr, 0, &RunBody, heapBody, 0, nullptr);
     if (thread == 0) delete heapBody;
     return UniqueKernelHandle(reinterpret_cast<HANDLE>(thread));
 }
 
-// Runs `stop` (the destruction of a pool) on a thread of its own while the workers are held in
-// probes, and opens each probe's gate once it has started, until `stop` returns. A pool clears
-// its running flag before it waits for its workers, but nothing outside shows that moment: a
-// worker let go too early starts the next queued probe, which is let go in turn, and the probes
-// still queued when the flag drops are the ones the stop must release unrun. No probe is let go
-// before every handle in `holdUntil` is signalled. Returns false if `stop` never returned.
-inline bool StopWhileBusy(ProbeSet& probes, std::function<void()> stop,
-                          const std::vector<HANDLE>& holdUntil = {}) {
-    UniqueKernelHandle announced(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    HANDLE announcedEvent = announced.get();
-    UniqueKernelHandle thread = RunOnThread([&stop, announcedEvent] {
-        SetEvent(announcedEvent);
-        stop();
-    });
-    if (!thread) return false;
-
-    bool returned = false;
-    bool held = WaitForSingleObject(announcedEvent, kGenerousWaitMs) == WAIT_OBJECT_0;
-    for (HANDLE handle : holdUntil)
-        held = held && WaitForSingleObject(handle, kGenerousWaitMs) == WAIT_OBJECT_0;
-    for (size_t opened = 0; held;) {
-        std::vector<JobLog::Start> starts = probes.log.Starts();
-        for (; opened < starts.size(); ++opened) starts[opened].probe->Open();
-        HANDLE handles[] = {thread.get(), probes.log.StartedEvent()};
-        DWORD woken = WaitForMultipleObjects(2, handles, FALSE, kGenerousWaitMs);
-        if (woken == WAIT_OBJECT_0) returned = true;
-        if (woken != WAIT_OBJECT_0 + 1) break;
+// Ends the threads held in the started probes, as though they had died in their jobs. A stop
+// that follows finds the waiting jobs still queued and no worker that could take one, so what it
+// does with them is seen exactly; workers let go instead might take a waiting job before the stop
+// clears the running flag, and nothing outside shows that moment. The held probes keep the
+// reference their worker had. Returns false if a thread did not end.
+inline bool EndHeldWorkers(const JobLog& log) {
+    bool ended = true;
+    for (const JobLog::Start& start : log.Starts()) {
+        UniqueKernelHandle thread(OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, start.thread));
+        bool gone = thread && TerminateThread(thread.get(), 0xDEAD) &&
+                    WaitForSingleObject(thread.get(), kGenerousWaitMs) == WAIT_OBJECT_0;
+        ended = ended && gone;
     }
-    if (!returned) {
-        // Let everything go so that the stop ends (within its own per-worker waits) before the
-        // probes it uses go out of scope.
-        probes.OpenAll();
-        WaitForSingleObject(thread.get(), INFINITE);
-    }
-    return returned;
+    return ended;
 }
 
 }  // namespace tarnix::test
