@@ -17,7 +17,7 @@ using tarnix::test::ProxySetting;
 using tarnix::test::TestService;
 using tarnix::test::WaitForRequest;
 
-constexpr char kServiceHost[] = "trees.tarnix.example";  // the build's default service host
+constexpr char kServiceHost[] = TARNIX_EXPECTED_SERVICE_HOST;  // the host the DLL was built for
 
 HttpAnswer Xml(const std::string& body) { return HttpAnswer{200, "OK", {{"Content-Type", "text/xml"}}, body}; }
 
