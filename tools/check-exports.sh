@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks a built tarnix.dll against the expected export list:
 #   - the DLL's export table holds exactly the expected names, each plain (no _ prefix, no @N);
+#   - the DLL carries resources (its version information);
 #   - on x86 the import library carries each name with its calling convention's decoration
 #     (_Name@N for __stdcall, _Name for __cdecl), so hosts built against tarnix.h link.
 # Usage: check-exports.sh <dll> <import library> <expected list> <i686|x86_64>
@@ -33,6 +34,12 @@ if [ "$arch" = i686 ]; then
       fail=1
     fi
   done < <(grep -v '^\s*#' "$expected" | awk 'NF')
+fi
+
+# The version resource travels with every build (its contents are checked on x64 under Wine).
+if ! "$triple-objdump" -h "$dll" | grep -q '\.rsrc'; then
+  echo "$dll has no resource section (version information missing)"
+  fail=1
 fi
 
 count=$(echo "$want_names" | grep -c . || true)

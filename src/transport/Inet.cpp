@@ -43,6 +43,25 @@ HRESULT HandOut(TParent* parent, TChild** out) noexcept {
     return S_OK;
 }
 
+// An unbound level has no parent handle; WinINet then fails the call as an invalid handle.
+template <class TParent>
+HINTERNET ParentHandle(TParent* parent) noexcept {
+    return parent ? parent->Handle() : nullptr;
+}
+
+// The common steps of Open, Connect and OpenRequest: the level takes the handle that `open`
+// returns (null or not) and, when there is one, hands out the next object of the chain.
+template <class TChild, class TSelf, class OpenFn>
+HRESULT OpenLevel(TSelf* self, InetLevel level, HINTERNET& handle, TChild** out, OpenFn open) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    CloseInet(level, handle);
+    handle = open();
+    if (!handle) return OpenFailure();
+    NotifyOpened(level, handle);
+    return HandOut(self, out);
+}
+
 // Init of a child: drop the parent held so far, hold the new one.
 template <class TParent>
 void Reparent(TParent*& held, TParent* parent) noexcept {
@@ -95,13 +114,8 @@ HRESULT CInetSession::Init() { return S_OK; }
 
 HRESULT CInetSession::Open(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass,
                            DWORD flags, CInetConnection** connection) {
-    if (!connection) return E_POINTER;
-    *connection = nullptr;
-    CloseInet(InetLevel::Session, m_handle);
-    m_handle = InternetOpenA(agent, accessType, proxy, proxyBypass, flags);
-    if (!m_handle) return OpenFailure();
-    NotifyOpened(InetLevel::Session, m_handle);
-    return HandOut(this, connection);
+    return OpenLevel(this, InetLevel::Session, m_handle, connection,
+                     [&] { return InternetOpenA(agent, accessType, proxy, proxyBypass, flags); });
 }
 
 CInetSession::~CInetSession() { CloseInet(InetLevel::Session, m_handle); }
@@ -116,14 +130,9 @@ HRESULT CInetConnection::Init(CInetSession* session) {
 HRESULT CInetConnection::Connect(const char* serverName, INTERNET_PORT port, const char* userName,
                                  const char* password, DWORD service, DWORD flags, DWORD_PTR context,
                                  CInetRequest** request) {
-    if (!request) return E_POINTER;
-    *request = nullptr;
-    if (!m_parent) return E_UNEXPECTED;
-    CloseInet(InetLevel::Connection, m_handle);
-    m_handle = InternetConnectA(m_parent->Handle(), serverName, port, userName, password, service, flags, context);
-    if (!m_handle) return OpenFailure();
-    NotifyOpened(InetLevel::Connection, m_handle);
-    return HandOut(this, request);
+    return OpenLevel(this, InetLevel::Connection, m_handle, request, [&] {
+        return InternetConnectA(ParentHandle(m_parent), serverName, port, userName, password, service, flags, context);
+    });
 }
 
 CInetConnection::~CInetConnection() {
@@ -141,14 +150,9 @@ HRESULT CInetRequest::Init(CInetConnection* connection) {
 HRESULT CInetRequest::OpenRequest(const char* verb, const char* objectName, const char* version,
                                   const char* referrer, const char** acceptTypes, DWORD flags, DWORD_PTR context,
                                   CInetRequestIo** io) {
-    if (!io) return E_POINTER;
-    *io = nullptr;
-    if (!m_parent) return E_UNEXPECTED;
-    CloseInet(InetLevel::Request, m_handle);
-    m_handle = HttpOpenRequestA(m_parent->Handle(), verb, objectName, version, referrer, acceptTypes, flags, context);
-    if (!m_handle) return OpenFailure();
-    NotifyOpened(InetLevel::Request, m_handle);
-    return HandOut(this, io);
+    return OpenLevel(this, InetLevel::Request, m_handle, io, [&] {
+        return HttpOpenRequestA(ParentHandle(m_parent), verb, objectName, version, referrer, acceptTypes, flags, context);
+    });
 }
 
 CInetRequest::~CInetRequest() {
@@ -163,7 +167,7 @@ HRESULT CInetRequestIo::Init(CInetRequest* request) {
     return S_OK;
 }
 
-HINTERNET CInetRequestIo::RequestHandle() const noexcept { return m_parent ? m_parent->Handle() : nullptr; }
+HINTERNET CInetRequestIo::RequestHandle() const noexcept { return ParentHandle(m_parent); }
 
 HRESULT CInetRequestIo::AddRequestHeaders(const char* headers, DWORD headersLength, DWORD modifiers) {
     return HttpAddRequestHeadersA(RequestHandle(), headers, headersLength, modifiers) ? S_OK : LastInetError();

@@ -304,6 +304,14 @@ TEST(InetChain, ObjectsCountTheirReferencesAndHoldTheirParents) {
     // The connection keeps the session alive after the caller lets it go.
     EXPECT_EQ(1u, session->Release());
     EXPECT_EQ(0u, connection->Release());
+
+    // A level bound to no parent fails cleanly and hands out nothing.
+    auto* unbound = new CInetConnection();
+    unbound->AddRef();
+    CInetRequest* request = reinterpret_cast<CInetRequest*>(0x1);
+    EXPECT_TRUE(FAILED(unbound->Connect(kHost, 0, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0, &request)));
+    EXPECT_EQ(nullptr, request);
+    EXPECT_EQ(0u, unbound->Release());
 }
 
 }  // namespace
