@@ -93,8 +93,8 @@ extern "C" HRESULT TARNIX_STDCALL TARNIXInitialize(DWORD /*reserved*/) {
         // undone by exactly one TARNIXTerminate.
         if (g_initializationCount++ == 0) {
             HoldModule();
-            if (!g_generalPool) g_generalPool = StartPool(kGeneralPoolThreads);
-            if (!g_searchPool.pool) g_searchPool.Reset(StartPool(kSearchPoolThreads));
+            g_generalPool = StartPool(kGeneralPoolThreads);
+            g_searchPool.Reset(StartPool(kSearchPoolThreads));
         }
         return S_OK;
     });

@@ -16,11 +16,9 @@ HRESULT CRequestCore::ResultsReadable() const noexcept {
     return S_OK;
 }
 
-void CRequestCore::SetFinished() noexcept { SetState(REQUEST_STATE_DONE); }
-
-void CRequestCore::SetState(LONG state) noexcept {
+void CRequestCore::SetFinished() noexcept {
     Lock lock(m_lock);
-    m_state = state;
+    m_state = REQUEST_STATE_DONE;
 }
 
 void CRequestCore::SetFailed(HRESULT status) noexcept {

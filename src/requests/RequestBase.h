@@ -44,7 +44,6 @@ protected:
     void SetFailed(HRESULT status) noexcept;
     // Host, wanted 1, status 0, state pending.
     void ConfigureCore(std::string host) noexcept;
-    void SetState(LONG state) noexcept;
     // A Release that finds two holders or fewer means the host has let go.
     void OnRelease(LONG refsBefore) noexcept {
         if (refsBefore <= 2) InterlockedExchange(&m_wanted, 0);
@@ -65,7 +64,8 @@ public:
     CRequestBase(const CRequestBase&) = delete;
     CRequestBase& operator=(const CRequestBase&) = delete;
 
-    // IUnknown (main interface); IRequestJob's versions forward here.
+    // IUnknown of the main interface. IRequestJob declares the same three methods through
+    // IUnknown, so these overriders serve both tables and both reach one reference count.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         // Identity: IUnknown is the main interface (offset 0), from either interface.
@@ -105,9 +105,6 @@ private:
             SetFailed(CaughtToHResult(E_FAIL));
         }
     }
-
-    // IRequestJob's IUnknown forwards to the main interface's (declared through IUnknown, so the
-    // one final overrider serves both tables).
 };
 
 }  // namespace tarnix

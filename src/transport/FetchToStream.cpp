@@ -5,21 +5,6 @@
 
 namespace tarnix {
 
-namespace {
-
-// Holds one reference to a chain object and releases it on every way out.
-template <class T>
-struct ChainRef {
-    T* p = nullptr;
-    ~ChainRef() {
-        if (p) p->Release();
-    }
-    T** put() noexcept { return &p; }
-    T* operator->() const noexcept { return p; }
-};
-
-}  // namespace
-
 ComPtr<IStream> CRequestCore::FetchToStream(const std::string& host, const std::string& path, const char* verb,
                                             const char* headers, DWORD headersLength, const void* body,
                                             DWORD bodyLength) const {
@@ -27,10 +12,10 @@ ComPtr<IStream> CRequestCore::FetchToStream(const std::string& host, const std::
     ThrowIfFailed(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
 
     // Declared in this order so that they are released I/O, request, connection, session.
-    ChainRef<CInetSession> session;
-    ChainRef<CInetConnection> connection;
-    ChainRef<CInetRequest> request;
-    ChainRef<CInetRequestIo> io;
+    ComPtr<CInetSession> session;
+    ComPtr<CInetConnection> connection;
+    ComPtr<CInetRequest> request;
+    ComPtr<CInetRequestIo> io;
 
     ThrowIfFailed(CreateInetSession(session.put()));
     ThrowIfFailed(session->Open(kInetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0, connection.put()));

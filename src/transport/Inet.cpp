@@ -8,12 +8,9 @@ namespace tarnix {
 
 namespace {
 
-// The HRESULT of a WinINet call that reported failure; 0 when it left no last error.
-HRESULT LastInetError() noexcept { return HResultFromLastError(); }
-
 // An open level that failed without a last error hands out nothing, so it must still fail.
 HRESULT OpenFailure() noexcept {
-    HRESULT hr = LastInetError();
+    HRESULT hr = HResultFromLastError();
     return FAILED(hr) ? hr : E_FAIL;
 }
 
@@ -28,18 +25,19 @@ void CloseInet(InetLevel level, HINTERNET& handle) noexcept {
     handle = nullptr;
 }
 
-// Makes the next object of the chain, with one reference, bound to `parent`.
-template <class TChild, class TParent>
-HRESULT HandOut(TParent* parent, TChild** out) noexcept {
-    TChild* child = new (std::nothrow) TChild();
-    if (!child) return E_OUTOFMEMORY;
-    child->AddRef();
-    HRESULT hr = child->Init(parent);
+// Makes an object of the chain holding one reference for the caller and runs its Init with
+// `initArguments` (the parent, for every level but the session); *out stays null on failure.
+template <class T, class... InitArguments>
+HRESULT MakeChainObject(T** out, InitArguments... initArguments) noexcept {
+    T* made = new (std::nothrow) T();
+    if (!made) return E_OUTOFMEMORY;
+    made->AddRef();
+    HRESULT hr = made->Init(initArguments...);
     if (FAILED(hr)) {
-        child->Release();
+        made->Release();
         return hr;
     }
-    *out = child;
+    *out = made;
     return S_OK;
 }
 
@@ -59,7 +57,7 @@ HRESULT OpenLevel(TSelf* self, InetLevel level, HINTERNET& handle, TChild** out,
     handle = open();
     if (!handle) return OpenFailure();
     NotifyOpened(level, handle);
-    return HandOut(self, out);
+    return MakeChainObject(out, self);
 }
 
 // Init of a child: drop the parent held so far, hold the new one.
@@ -98,16 +96,7 @@ ULONG STDMETHODCALLTYPE CInetObject::Release() {
 HRESULT CreateInetSession(CInetSession** session) {
     if (!session) return E_POINTER;
     *session = nullptr;
-    CInetSession* created = new (std::nothrow) CInetSession();
-    if (!created) return E_OUTOFMEMORY;
-    created->AddRef();
-    HRESULT hr = created->Init();
-    if (FAILED(hr)) {
-        created->Release();
-        return hr;
-    }
-    *session = created;
-    return S_OK;
+    return MakeChainObject(session);
 }
 
 HRESULT CInetSession::Init() { return S_OK; }
@@ -170,22 +159,22 @@ HRESULT CInetRequestIo::Init(CInetRequest* request) {
 HINTERNET CInetRequestIo::RequestHandle() const noexcept { return ParentHandle(m_parent); }
 
 HRESULT CInetRequestIo::AddRequestHeaders(const char* headers, DWORD headersLength, DWORD modifiers) {
-    return HttpAddRequestHeadersA(RequestHandle(), headers, headersLength, modifiers) ? S_OK : LastInetError();
+    return HttpAddRequestHeadersA(RequestHandle(), headers, headersLength, modifiers) ? S_OK : HResultFromLastError();
 }
 
 HRESULT CInetRequestIo::QueryInfo(DWORD infoLevel, void* buffer, DWORD* bufferLength, DWORD* index) {
-    return HttpQueryInfoA(RequestHandle(), infoLevel, buffer, bufferLength, index) ? S_OK : LastInetError();
+    return HttpQueryInfoA(RequestHandle(), infoLevel, buffer, bufferLength, index) ? S_OK : HResultFromLastError();
 }
 
 HRESULT CInetRequestIo::ReadData(void* buffer, DWORD bytesToRead, DWORD* bytesRead) {
-    return InternetReadFile(RequestHandle(), buffer, bytesToRead, bytesRead) ? S_OK : LastInetError();
+    return InternetReadFile(RequestHandle(), buffer, bytesToRead, bytesRead) ? S_OK : HResultFromLastError();
 }
 
 HRESULT CInetRequestIo::SendRequest(const char* headers, DWORD headersLength, const void* optional,
                                     DWORD optionalLength) {
     return HttpSendRequestA(RequestHandle(), headers, headersLength, const_cast<void*>(optional), optionalLength)
                ? S_OK
-               : LastInetError();
+               : HResultFromLastError();
 }
 
 CInetRequestIo::~CInetRequestIo() {
