@@ -25,18 +25,12 @@ public:
     using CQueryRequest::SetFinished;
     using CQueryRequest::SetValue;
     using CRequestCore::Wanted;
-    LONG processCalls = 0;
-    bool wantedWhenRun = false;
 
 protected:
     ~ScriptedRequest() override {
         if (m_destroyed) InterlockedIncrement(m_destroyed);
     }
-    void Process() override {
-        ++processCalls;
-        wantedWhenRun = Wanted();
-        m_script(*this);
-    }
+    void Process() override { m_script(*this); }
 
 private:
     Script m_script;
@@ -56,32 +50,6 @@ protected:
     void SetUp() override { ASSERT_EQ(S_OK, TARNIXInitialize(0)); }
     void TearDown() override { TARNIXTerminate(); }
 };
-
-TEST_F(QueryRequestTest, ValuesArePendingUntilTheRequestIsDone) {
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    IQueryRequest* request = Start(new ScriptedRequest([&](ScriptedRequest& r) {
-        r.SetValue(0, "name", "value");
-        WaitForSingleObject(release, 20000);
-        r.SetFinished();
-    }));
-
-    LONG state = 0xdead;
-    EXPECT_EQ(S_OK, request->GetStatus(&state));
-    EXPECT_EQ(REQUEST_STATE_PENDING, state);
-    char buffer[16] = "untouched";
-    ULONG length = 0xdeadbeef;
-    EXPECT_EQ(E_PENDING, request->GetValue(0, "name", buffer, sizeof buffer));
-    EXPECT_EQ(E_PENDING, request->GetValueLength(0, "name", &length));
-    EXPECT_STREQ("untouched", buffer);
-    EXPECT_EQ(0xdeadbeef, length);
-
-    SetEvent(release);
-    ASSERT_EQ(S_OK, WaitForRequest(request));
-    EXPECT_EQ(S_OK, request->GetValue(0, "name", buffer, sizeof buffer));
-    EXPECT_STREQ("value", buffer);
-    request->Release();
-    CloseHandle(release);
-}
 
 TEST_F(QueryRequestTest, WhatProcessRaisesBecomesTheStatus) {
     struct Case {
@@ -281,15 +249,6 @@ TEST_F(QueryRequestTest, ARequestReleasedWhileQueuedIsRunUnwantedAndThenDestroye
     EXPECT_EQ(1, destroyed) << "the worker's final release destroys it";
     CloseHandle(release);
     CloseHandle(started);
-}
-
-TEST_F(QueryRequestTest, ARequestHeldByTheHostStaysWantedWhileItRuns) {
-    auto* request = new ScriptedRequest([](ScriptedRequest& r) { r.SetFinished(); });
-    IQueryRequest* held = Start(request);
-    ASSERT_EQ(S_OK, WaitForRequest(held));
-    EXPECT_EQ(1, request->processCalls);
-    EXPECT_TRUE(request->wantedWhenRun);
-    held->Release();
 }
 
 TEST(QueryRequestQueueing, FailsWithoutARunningPoolAndHandsOutNothing) {

@@ -44,19 +44,5 @@ TEST(ResultTable, KeysSharingABucketStayApart) {
     EXPECT_EQ("after clear", *table.Find(0, sameBucket[1].c_str()));
 }
 
-TEST(ResultTable, ManyRowsAllFindTheirValues) {
-    CResultTable table;
-    for (ULONG row = 0; row < 500; ++row)
-        for (const char* name : {"SiteID", "SiteName", "Rights"})
-            table.Set(row, name, std::to_string(row) + name);
-    EXPECT_EQ(1500u, table.EntryCount());
-    for (ULONG row = 0; row < 500; ++row)
-        for (const char* name : {"siteid", "SITENAME", "rights"}) {
-            const std::string* value = table.Find(row, name);
-            ASSERT_NE(nullptr, value) << row << name;
-            EXPECT_EQ(std::to_string(row), value->substr(0, std::to_string(row).size()));
-        }
-}
-
 }  // namespace
 }  // namespace tarnix
