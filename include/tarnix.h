@@ -7,7 +7,14 @@
  * Network operations are asynchronous: an export queues a request and hands the host an
  * interface pointer with one reference. The host polls GetStatus until it fails or reports
  * REQUEST_STATE_DONE, reads the results and calls Release. Releasing a request that has not
- * finished tells the library to give it up.
+ * finished tells the library to give it up: its worker leaves the exchange within a fraction of
+ * a second, whatever the server does.
+ *
+ * Every exchange bypasses the WinINet cache and has timeouts: 30 s to connect, 60 s for each
+ * send and each receive; a server silent for longer fails the request with the platform's
+ * error (0x80072EE2 or 0x80072EFE). TARNIXTerminate gives up exchanges still in flight: a request
+ * that the host still holds then fails with E_ABORT (0x80004004). Release every request before
+ * unloading the library.
  *
  * This header compiles as C and as C++.
  */

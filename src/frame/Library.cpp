@@ -20,24 +20,6 @@ LONG g_initializationCount = 0;
 
 CThreadPool* g_generalPool = nullptr;
 
-// While the pools run, the library holds a reference to its own module: a host that unloads it
-// without the last TARNIXTerminate then leaves it loaded, instead of leaving worker threads to
-// wake in unmapped code (and unloading cannot wait for them under the loader lock).
-HMODULE g_selfReference = nullptr;
-
-void HoldModule() noexcept {
-    if (!g_selfReference)
-        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&HoldModule),
-                           &g_selfReference);
-}
-
-void ReleaseModule() noexcept {
-    if (HMODULE module = g_selfReference) {
-        g_selfReference = nullptr;
-        FreeLibrary(module);
-    }
-}
-
 // The search pool's holder gives its reference up at unload if the host never made the last
 // TARNIXTerminate.
 struct SearchPoolHolder {
@@ -92,7 +74,6 @@ extern "C" HRESULT TARNIX_STDCALL TARNIXInitialize(DWORD /*reserved*/) {
         // The count takes its new value even when a pool fails to start, so every call is
         // undone by exactly one TARNIXTerminate.
         if (g_initializationCount++ == 0) {
-            HoldModule();
             g_generalPool = StartPool(kGeneralPoolThreads);
             g_searchPool.Reset(StartPool(kSearchPoolThreads));
         }
@@ -110,6 +91,5 @@ extern "C" void TARNIX_STDCALL TARNIXTerminate(void) {
             g_generalPool = nullptr;
             general->Release();
         }
-        ReleaseModule();
     }
 }

@@ -1,10 +1,12 @@
 #include "operations/GatekeeperQuery.h"
 
+#include "transport/FetchToStream.h"
+
 namespace tarnix {
 
 ComPtr<IXMLDOMNode> CGatekeeperQuery::FetchCheckedAnswer() {
     if (!Wanted()) return nullptr;
-    ComPtr<IStream> answer = FetchAnswer();
+    ComPtr<IStream> answer = FetchToStream(*this, Host(), Path(), "GET", nullptr, 0, nullptr, 0);
     if (!Wanted()) return nullptr;
     ComPtr<IXMLDOMNode> document = CheckAnswerStatus(LoadAnswerDocument(answer.get()).get());
     if (!Wanted()) return nullptr;

@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 
+#include "operations/StartRequest.h"
 #include "requests/QueryRequest.h"
 #include "transport/Answer.h"
 

@@ -22,10 +22,6 @@ void CQueryRequest::SetValue(ULONG row, const char* name, std::string value) {
     if (m_rowCount < row + 1) m_rowCount = row + 1;
 }
 
-ComPtr<IStream> CQueryRequest::FetchAnswer() const {
-    return FetchToStream(m_host, m_path, "GET", nullptr, 0, nullptr, 0);
-}
-
 HRESULT STDMETHODCALLTYPE CQueryRequest::GetValue(ULONG row, const char* name, char* buffer, ULONG bufferSize) {
     return GuardHr([&]() -> HRESULT {
         Lock lock(m_lock);

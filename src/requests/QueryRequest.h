@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "frame/Library.h"
 #include "requests/RequestBase.h"
 #include "requests/ResultTable.h"
 
@@ -28,9 +27,6 @@ protected:
     void SetValue(ULONG row, const char* name, std::string value);
     using CRequestCore::SetFinished;
 
-    // The usual first step of Process: GET the path from the host.
-    ComPtr<IStream> FetchAnswer() const;
-
     const std::string& Path() const noexcept { return m_path; }
 
 private:
@@ -38,19 +34,5 @@ private:
     CResultTable m_results;
     volatile ULONG m_rowCount = 0;
 };
-
-// Queues a new request of type T on the general pool, configured for the service host and
-// `path`, and hands it to the caller with one reference. On failure nothing is handed out.
-template <class T>
-HRESULT StartQueryRequest(std::string path, IQueryRequest** out) noexcept {
-    if (!out) return E_POINTER;
-    return GuardHr([&] {
-        ComPtr<T> request(new T());  // the reference the caller receives
-        request->Configure(ServiceHost(), std::move(path));
-        QueueOnGeneralPool(request->Job());
-        *out = request.release();
-        return S_OK;
-    });
-}
 
 }  // namespace tarnix

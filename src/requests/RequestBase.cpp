@@ -1,6 +1,22 @@
 #include "requests/RequestBase.h"
 
+#include "requests/Thread.h"
+
 namespace tarnix {
+
+HRESULT CRequestCore::ExchangeVerdict() const noexcept {
+    if (!Wanted()) return S_FALSE;
+    if (CThreadPool::CurrentWorkerStopping()) return E_ABORT;
+    return S_OK;
+}
+
+LONG CRequestCore::ReleaseReference() noexcept {
+    for (;;) {
+        const LONG before = m_refs;
+        if (before <= 2) InterlockedExchange(&m_wanted, 0);
+        if (InterlockedCompareExchange(&m_refs, before - 1, before) == before) return before - 1;
+    }
+}
 
 HRESULT CRequestCore::GetStatusCore(LONG* state) noexcept {
     if (!state) return E_POINTER;

@@ -25,13 +25,12 @@ public:
     // True while the host still holds the request; a Process gives up quietly once it is false.
     bool Wanted() const noexcept { return m_wanted != 0; }
 
-    // One HTTP exchange with `host` for `path`: sends the request (nothing at all if the host has
-    // let go of the request by then), requires status 200 and gives back the whole body as a
-    // memory stream at position 0. A request given up during the body stops after the block in
-    // hand and gives back what it has. Every failure is raised as an HResultError.
-    ComPtr<IStream> FetchToStream(const std::string& host, const std::string& path, const char* verb,
-                                  const char* headers, DWORD headersLength, const void* body,
-                                  DWORD bodyLength) const;
+    // Asked between the steps of an exchange and while it waits on the network: S_OK to go on,
+    // S_FALSE to give up quietly (the host has let go), E_ABORT to give up with that status (the
+    // pool running the request is stopping, while the host may still hold the request).
+    HRESULT ExchangeVerdict() const noexcept;
+
+    const std::string& Host() const noexcept { return m_host; }
 
 protected:
     CRequestCore() = default;
@@ -44,10 +43,11 @@ protected:
     void SetFailed(HRESULT status) noexcept;
     // Host, wanted 1, status 0, state pending.
     void ConfigureCore(std::string host) noexcept;
-    // A Release that finds two holders or fewer means the host has let go.
-    void OnRelease(LONG refsBefore) noexcept {
-        if (refsBefore <= 2) InterlockedExchange(&m_wanted, 0);
-    }
+    // Drops one reference; a release that takes the count from 2 or less means that the host has
+    // let go. The flag is cleared before the decrement that makes that so (never after it, when
+    // another holder may already have destroyed the object), and the decision rests on the count
+    // that the decrement itself replaced. Returns the new count.
+    LONG ReleaseReference() noexcept;
 
     volatile LONG m_refs = 0;
     std::string m_host;
@@ -78,8 +78,7 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
     ULONG STDMETHODCALLTYPE Release() override {
-        OnRelease(m_refs);
-        LONG refs = InterlockedDecrement(&m_refs);
+        LONG refs = ReleaseReference();
         if (refs == 0) delete this;
         return static_cast<ULONG>(refs);
     }

@@ -51,7 +51,6 @@ void CResultTable::Set(ULONG row, const char* name, std::string value) {
     before->prev->next = entry;
     before->prev = entry;
     ++bucket.length;
-    if (same == sentinel) ++m_entryCount;
 }
 
 const std::string* CResultTable::Find(ULONG row, const char* name) const {
@@ -78,7 +77,6 @@ void CResultTable::Clear() noexcept {
         bucket = next;
     }
     m_firstNonEmpty = nullptr;
-    m_entryCount = 0;
 }
 
 }  // namespace tarnix

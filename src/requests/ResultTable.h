@@ -22,8 +22,6 @@ public:
     void Set(ULONG row, const char* name, std::string value);
     // The value stored under (row, name), or null.
     const std::string* Find(ULONG row, const char* name) const;
-    // Number of distinct keys stored.
-    ULONG EntryCount() const noexcept { return m_entryCount; }
     void Clear() noexcept;
 
     // "%lu:%s" of the row and the name with A-Z lowered (nothing else changes); null is "".
@@ -45,7 +43,6 @@ private:
 
     Bucket* m_buckets;           // kBucketCount, made with the table
     Bucket* m_firstNonEmpty = nullptr;
-    ULONG m_entryCount = 0;
 };
 
 }  // namespace tarnix

@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "support/Handles.h"
+#include "support/Module.h"
 #include "support/Result.h"
 #include "support/Sync.h"
 
@@ -24,6 +25,9 @@ void ReportEscapedJobException() noexcept {
     OutputDebugStringA(line);
 }
 
+// The running flag of the pool whose worker this thread is; null on every other thread.
+thread_local const volatile LONG* t_poolRunning = nullptr;
+
 }  // namespace
 
 struct CThreadPool::Shared {
@@ -33,7 +37,18 @@ struct CThreadPool::Shared {
     volatile LONG running = 0;
 };
 
+// What a new worker receives: its own share of the pool's state and its own reference to the
+// module, both given up only as the thread ends.
+struct CThreadPool::WorkerStart {
+    std::shared_ptr<Shared> shared;
+    HMODULE module;
+};
+
 CThreadPool::CThreadPool() : m_shared(std::make_shared<Shared>()) {}
+
+bool CThreadPool::CurrentWorkerStopping() noexcept {
+    return t_poolRunning != nullptr && *t_poolRunning == 0;
+}
 
 ULONG CThreadPool::AddRef() noexcept { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
 
@@ -56,11 +71,12 @@ void CThreadPool::Start(ULONG threadCount, ULONG queueLimit) {
     m_threadIds.assign(threadCount, 0);
     ULONG started = 0;
     for (ULONG i = 0; i < threadCount; ++i) {
-        // The worker's own reference to what it uses; handed over to the thread on success.
-        auto* workerShare = new std::shared_ptr<Shared>(m_shared);
-        uintptr_t thread = _beginthreadex(nullptr, 0, &CThreadPool::WorkerEntry, workerShare, 0, &m_threadIds[i]);
+        // Handed over to the thread on success.
+        auto* start = new WorkerStart{m_shared, AcquireModuleReference()};
+        uintptr_t thread = _beginthreadex(nullptr, 0, &CThreadPool::WorkerEntry, start, 0, &m_threadIds[i]);
         if (thread == 0) {
-            delete workerShare;
+            ReleaseModuleReference(start->module);
+            delete start;
             continue;  // fewer workers; the ones started still serve the queue
         }
         m_threads[i] = reinterpret_cast<HANDLE>(thread);
@@ -71,16 +87,23 @@ void CThreadPool::Start(ULONG threadCount, ULONG queueLimit) {
 }
 
 unsigned __stdcall CThreadPool::WorkerEntry(void* argument) {
-    std::unique_ptr<std::shared_ptr<Shared>> share(static_cast<std::shared_ptr<Shared>*>(argument));
-    HRESULT coInit = CoInitialize(nullptr);
+    HMODULE module = static_cast<WorkerStart*>(argument)->module;
     DWORD exitCode;
-    try {
-        exitCode = ThreadProc(**share);
-    } catch (...) {
-        exitCode = 0xFFFFFFFF;
+    {
+        std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(argument));
+        t_poolRunning = &start->shared->running;
+        HRESULT coInit = CoInitialize(nullptr);
+        try {
+            exitCode = ThreadProc(*start->shared);
+        } catch (...) {
+            exitCode = 0xFFFFFFFF;
+        }
+        if (SUCCEEDED(coInit)) CoUninitialize();
+        t_poolRunning = nullptr;
     }
-    if (SUCCEEDED(coInit)) CoUninitialize();
-    return exitCode;
+    // A worker may outlive the stop and even the host's last FreeLibrary: it keeps the module
+    // mapped until it has left the module's code for good.
+    ReleaseModuleReferenceAndExitThread(module, exitCode);
 }
 
 DWORD CThreadPool::ThreadProc(Shared& shared) {
@@ -128,9 +151,13 @@ CThreadPool::~CThreadPool() {
     if (m_shared->semaphore && m_threadCount > 0)
         ReleaseSemaphore(m_shared->semaphore.get(), static_cast<LONG>(m_threadCount), nullptr);
 
+    // One deadline for all: workers waiting on the network give up at once (see
+    // CurrentWorkerStopping); one stuck inside the platform ends on its own later.
+    const ULONGLONG deadline = GetTickCount64() + kStopWaitMs;
     for (HANDLE thread : m_threads) {
         if (!thread) continue;
-        WaitForSingleObject(thread, kWorkerStopWaitMs);
+        const ULONGLONG now = GetTickCount64();
+        WaitForSingleObject(thread, now < deadline ? static_cast<DWORD>(deadline - now) : 0);
         CloseHandle(thread);
     }
 

@@ -31,16 +31,22 @@ public:
     // Number of jobs waiting (not yet taken by a worker).
     ULONG QueuedCount() const noexcept;
 
-    // How long the stop waits for each worker.
-    static constexpr DWORD kWorkerStopWaitMs = 60000;
+    // True on a worker of a pool whose stop has begun: a job waiting on the network gives up
+    // then, so that the stop does not wait for it.
+    static bool CurrentWorkerStopping() noexcept;
+
+    // How long the stop waits for all the workers together. A worker still inside the platform
+    // after that keeps its own reference to the module and to what it uses, and ends later.
+    static constexpr DWORD kStopWaitMs = 3000;
 
 protected:
-    // Stops the pool: wakes every worker, waits for each (up to kWorkerStopWaitMs), then
+    // Stops the pool: wakes every worker, waits for them (up to kStopWaitMs in all), then
     // releases the jobs still queued without running them.
     virtual ~CThreadPool();
 
 private:
     struct Shared;
+    struct WorkerStart;
     static unsigned __stdcall WorkerEntry(void* argument);
     static DWORD ThreadProc(Shared& shared);
 

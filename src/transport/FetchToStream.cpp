@@ -1,51 +1,30 @@
-#include <cstdlib>
+#include "transport/FetchToStream.h"
 
-#include "requests/RequestBase.h"
-#include "transport/Inet.h"
+#include "transport/Exchange.h"
 
 namespace tarnix {
 
-ComPtr<IStream> CRequestCore::FetchToStream(const std::string& host, const std::string& path, const char* verb,
-                                            const char* headers, DWORD headersLength, const void* body,
-                                            DWORD bodyLength) const {
+ComPtr<IStream> FetchToStream(const CRequestCore& request, const std::string& host, const std::string& path,
+                              const char* verb, const char* headers, DWORD headersLength, const void* body,
+                              DWORD bodyLength) {
     ComPtr<IStream> stream;
     ThrowIfFailed(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
 
-    // Declared in this order so that they are released I/O, request, connection, session.
-    ComPtr<CInetSession> session;
-    ComPtr<CInetConnection> connection;
-    ComPtr<CInetRequest> request;
-    ComPtr<CInetRequestIo> io;
-
-    ThrowIfFailed(CreateInetSession(session.put()));
-    ThrowIfFailed(session->Open(kInetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0, connection.put()));
-    ThrowIfFailed(connection->Connect(host.c_str(), 0 /* the service's default port, 80 */, nullptr, nullptr,
-                                      INTERNET_SERVICE_HTTP, 0, 0, request.put()));
-
+    CInetExchange exchange(request);
+    exchange.Connect(host, 0 /* the service's default port, 80 */);
     // A request the host has already let go of sends nothing.
-    if (!Wanted()) return stream;
+    if (!exchange.Proceed()) return stream;
+    exchange.OpenRequest(verb, path);
+    if (!exchange.Send(headers, headersLength, body, bodyLength)) return stream;
 
-    const char* acceptTypes[] = {"*/*", nullptr};
-    ThrowIfFailed(request->OpenRequest(verb, path.c_str(), kHttpVersion, nullptr, acceptTypes, 0, 0, io.put()));
-    ThrowIfFailed(io->SendRequest(headers, headersLength, body, bodyLength));
-
-    char status[256];
-    DWORD statusLength = 255;
-    DWORD index = 0;
-    ThrowIfFailed(io->QueryInfo(HTTP_QUERY_STATUS_CODE, status, &statusLength, &index));
-    status[statusLength < 255 ? statusLength : 255] = '\0';
     // Only 200 carries an answer; other codes, 2xx included, fail without reading the body.
-    ThrowHrIf(std::strtol(status, nullptr, 10) != 200, E_FAIL);
+    ThrowHrIf(exchange.StatusCode() != 200, E_FAIL);
 
-    // The flag is tested before every block, so a request given up mid-body stops after the
-    // block in hand, without error.
-    char block[kReadBlockSize];
-    while (Wanted()) {
-        DWORD read = 0;
-        ThrowIfFailed(io->ReadData(block, sizeof block, &read));
-        if (read == 0) break;
-        ThrowIfFailed(stream->Write(block, read, nullptr));
-    }
+    // Asked before every block: a request given up mid-body stops after the block in hand,
+    // without error.
+    const char* block = nullptr;
+    DWORD read = 0;
+    while (exchange.Read(block, read) && read > 0) ThrowIfFailed(stream->Write(block, read, nullptr));
 
     LARGE_INTEGER start = {};
     ThrowIfFailed(stream->Seek(start, STREAM_SEEK_SET, nullptr));

@@ -2,17 +2,21 @@
 
 #include <new>
 
+#include "support/Module.h"
 #include "support/Result.h"
 
 namespace tarnix {
 
 namespace {
 
-// An open level that failed without a last error hands out nothing, so it must still fail.
-HRESULT OpenFailure() noexcept {
+// A call that failed without a last error must still fail: an open level would hand out
+// nothing, a read would end the body as if it were whole, a header query would leave its buffer
+// unset.
+HRESULT CallFailure() noexcept {
     HRESULT hr = HResultFromLastError();
     return FAILED(hr) ? hr : E_FAIL;
 }
+
 
 void NotifyOpened(InetLevel level, HINTERNET handle) noexcept {
     if (handle && InetHandleObservers().opened) InetHandleObservers().opened(level, handle);
@@ -55,7 +59,7 @@ HRESULT OpenLevel(TSelf* self, InetLevel level, HINTERNET& handle, TChild** out,
     *out = nullptr;
     CloseInet(level, handle);
     handle = open();
-    if (!handle) return OpenFailure();
+    if (!handle) return CallFailure();
     NotifyOpened(level, handle);
     return MakeChainObject(out, self);
 }
@@ -69,6 +73,8 @@ void Reparent(TParent*& held, TParent* parent) noexcept {
 }
 
 }  // namespace
+
+HRESULT InetCallResult(BOOL succeeded) noexcept { return succeeded ? S_OK : CallFailure(); }
 
 InetHandleObserver& InetHandleObservers() noexcept {
     static InetHandleObserver observers = {nullptr, nullptr};
@@ -159,26 +165,119 @@ HRESULT CInetRequestIo::Init(CInetRequest* request) {
 HINTERNET CInetRequestIo::RequestHandle() const noexcept { return ParentHandle(m_parent); }
 
 HRESULT CInetRequestIo::AddRequestHeaders(const char* headers, DWORD headersLength, DWORD modifiers) {
-    return HttpAddRequestHeadersA(RequestHandle(), headers, headersLength, modifiers) ? S_OK : HResultFromLastError();
+    return InetCallResult(HttpAddRequestHeadersA(RequestHandle(), headers, headersLength, modifiers));
 }
 
 HRESULT CInetRequestIo::QueryInfo(DWORD infoLevel, void* buffer, DWORD* bufferLength, DWORD* index) {
-    return HttpQueryInfoA(RequestHandle(), infoLevel, buffer, bufferLength, index) ? S_OK : HResultFromLastError();
+    return InetCallResult(HttpQueryInfoA(RequestHandle(), infoLevel, buffer, bufferLength, index));
 }
 
-HRESULT CInetRequestIo::ReadData(void* buffer, DWORD bytesToRead, DWORD* bytesRead) {
-    return InternetReadFile(RequestHandle(), buffer, bytesToRead, bytesRead) ? S_OK : HResultFromLastError();
+HRESULT CInetRequestIo::ReadData(INTERNET_BUFFERSA* buffers) {
+    return InetCallResult(InternetReadFileExA(RequestHandle(), buffers, 0, 0));
 }
 
 HRESULT CInetRequestIo::SendRequest(const char* headers, DWORD headersLength, const void* optional,
                                     DWORD optionalLength) {
-    return HttpSendRequestA(RequestHandle(), headers, headersLength, const_cast<void*>(optional), optionalLength)
-               ? S_OK
-               : HResultFromLastError();
+    return InetCallResult(HttpSendRequestA(RequestHandle(), headers, headersLength, const_cast<void*>(optional),
+                                     optionalLength));
+}
+
+HRESULT CInetRequestIo::SendRequestEx(INTERNET_BUFFERSA* buffersIn) {
+    return InetCallResult(HttpSendRequestExA(RequestHandle(), buffersIn, nullptr, 0, 0));
+}
+
+HRESULT CInetRequestIo::WriteData(const void* data, DWORD length, DWORD* written) {
+    return InetCallResult(InternetWriteFile(RequestHandle(), data, length, written));
+}
+
+HRESULT CInetRequestIo::EndRequest() { return InetCallResult(HttpEndRequestA(RequestHandle(), nullptr, 0, 0)); }
+
+HRESULT CInetRequestIo::SetOption(DWORD option, DWORD value) {
+    return InetCallResult(InternetSetOptionA(RequestHandle(), option, &value, sizeof value));
 }
 
 CInetRequestIo::~CInetRequestIo() {
     if (m_parent) m_parent->Release();
+}
+
+// ---- Completion ----
+
+CInetCompletion* CInetCompletion::Create() noexcept {
+    CInetCompletion* made = new (std::nothrow) CInetCompletion();
+    if (made && !made->m_ended) {
+        delete made;
+        return nullptr;
+    }
+    return made;
+}
+
+CInetCompletion::CInetCompletion() noexcept
+    : readBuffers(), sendBuffers(), m_ended(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+CInetCompletion::~CInetCompletion() {
+    if (m_ended) CloseHandle(m_ended);
+}
+
+void CInetCompletion::AddRef() noexcept { InterlockedIncrement(&m_refs); }
+
+void CInetCompletion::Release() noexcept {
+    if (InterlockedDecrement(&m_refs) == 0) delete this;
+}
+
+void CInetCompletion::AttachHandle() noexcept {
+    AddRef();
+    NoteCallbacksDue();
+    InterlockedExchange(&m_handleAttached, 1);
+}
+
+void CInetCompletion::DetachHandle() noexcept {
+    if (InterlockedExchange(&m_handleAttached, 0) == 0) return;
+    NoteCallbacksDone();
+    Release();
+}
+
+void CInetCompletion::Arm() noexcept {
+    m_result = 0;
+    m_error = 0;
+    ResetEvent(m_ended);
+}
+
+bool CInetCompletion::WaitEnded(DWORD timeoutMs) const noexcept {
+    return WaitForSingleObject(m_ended, timeoutMs) == WAIT_OBJECT_0;
+}
+
+HRESULT CInetCompletion::Outcome() const noexcept {
+    if (m_result != 0) return S_OK;
+    HRESULT hr = HResultFromWin32Error(m_error);
+    return FAILED(hr) ? hr : E_FAIL;
+}
+
+void CInetCompletion::Ended(DWORD_PTR result, DWORD error) noexcept {
+    m_result = result;
+    m_error = error;
+    SetEvent(m_ended);
+}
+
+void CALLBACK CInetCompletion::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* info,
+                                              DWORD infoLength) {
+    auto* completion = reinterpret_cast<CInetCompletion*>(context);
+    if (!completion) return;
+    switch (status) {
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+        if (info && infoLength >= sizeof(INTERNET_ASYNC_RESULT)) {
+            const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+            completion->Ended(result->dwResult, result->dwError);
+        } else {
+            completion->Ended(0, ERROR_INTERNET_INTERNAL_ERROR);
+        }
+        break;
+    case INTERNET_STATUS_HANDLE_CLOSING:
+        // The platform's last word on this handle: nothing will touch the buffers any more.
+        completion->DetachHandle();
+        break;
+    default:
+        break;
+    }
 }
 
 }  // namespace tarnix

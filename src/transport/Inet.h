@@ -2,11 +2,15 @@
 // session -> connection -> request -> I/O object; each holds a reference on its parent, so
 // handles close child first (request, then connection, then session) as the chain is released.
 // The objects of one exchange never leave the worker thread that made them, so their counts
-// are plain.
+// are plain. The I/O calls return the platform's outcome as it is: on an asynchronous session an
+// operation that goes on in the background gives HRESULT_FROM_WIN32(ERROR_IO_PENDING), and its
+// end is reported to the request handle's CInetCompletion (below).
 #pragma once
 
 #include <windows.h>
 #include <wininet.h>
+
+#include <vector>
 
 namespace tarnix {
 
@@ -79,10 +83,19 @@ private:
 
 class CInetRequestIo : public CInetObject {
 public:
+    // Every buffer given to these calls must stay valid until the operation has ended, which on
+    // an asynchronous session may be after the call returns.
     virtual HRESULT AddRequestHeaders(const char* headers, DWORD headersLength, DWORD modifiers);
     virtual HRESULT QueryInfo(DWORD infoLevel, void* buffer, DWORD* bufferLength, DWORD* index);
-    virtual HRESULT ReadData(void* buffer, DWORD bytesToRead, DWORD* bytesRead);
+    // InternetReadFileExA into buffers->lpvBuffer; the count read comes back in dwBufferLength.
+    // (InternetReadFile would zero a caller's count after an asynchronous read had filled it.)
+    virtual HRESULT ReadData(INTERNET_BUFFERSA* buffers);
     virtual HRESULT SendRequest(const char* headers, DWORD headersLength, const void* optional, DWORD optionalLength);
+    // A request whose body follows in pieces: HttpSendRequestExA, InternetWriteFile, HttpEndRequestA.
+    virtual HRESULT SendRequestEx(INTERNET_BUFFERSA* buffersIn);
+    virtual HRESULT WriteData(const void* data, DWORD length, DWORD* written);
+    virtual HRESULT EndRequest();
+    virtual HRESULT SetOption(DWORD option, DWORD value);
     virtual HRESULT Init(CInetRequest* request);
 
 protected:
@@ -93,8 +106,64 @@ private:
     CInetRequest* m_parent = nullptr;
 };
 
+// The outcome of a WinINet call that reports failure by FALSE: the last error as an HRESULT, and
+// E_FAIL when the call left none (a failed read must never end a body as if it were whole).
+HRESULT InetCallResult(BOOL succeeded) noexcept;
+
 // Makes a session holding one reference for the caller; *session is null on failure.
 HRESULT CreateInetSession(CInetSession** session);
+
+// What the platform reports about one asynchronous request handle, and everything it may still
+// touch after the exchange that owns the handle has given up: the read and write buffers and the
+// copy of a body being sent. The exchange holds one reference and the handle another, which the
+// handle drops when the platform reports it closing (its last callback). Counted with interlocked
+// operations: the callbacks arrive on the platform's threads.
+class CInetCompletion {
+public:
+    // A new completion with one reference for the caller, or null when memory is short.
+    static CInetCompletion* Create() noexcept;
+    void AddRef() noexcept;
+    void Release() noexcept;
+
+    // The value to give the platform as the request handle's context.
+    DWORD_PTR Context() noexcept { return reinterpret_cast<DWORD_PTR>(this); }
+    // The handle opened with Context() now holds a reference, until it reports closing.
+    void AttachHandle() noexcept;
+    // Drops the handle's reference once, whoever comes first: the closing report, or the
+    // exchange when opening the handle failed.
+    void DetachHandle() noexcept;
+
+    // Before an operation that may end in the background.
+    void Arm() noexcept;
+    // True once the operation armed last has ended (within `timeoutMs`).
+    bool WaitEnded(DWORD timeoutMs) const noexcept;
+    // How it ended: S_OK, or the failure the platform reported.
+    HRESULT Outcome() const noexcept;
+
+    // The status callback installed on every asynchronous session of the library.
+    static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* info,
+                                        DWORD infoLength);
+
+    static constexpr DWORD kBlockSize = 4096;
+    char readBlock[kBlockSize];
+    INTERNET_BUFFERSA readBuffers;
+    INTERNET_BUFFERSA sendBuffers;
+    DWORD written = 0;
+    std::vector<char> sendCopy;  // body or block being sent
+
+private:
+    CInetCompletion() noexcept;
+    ~CInetCompletion();
+    CInetCompletion(const CInetCompletion&) = delete;
+    CInetCompletion& operator=(const CInetCompletion&) = delete;
+    void Ended(DWORD_PTR result, DWORD error) noexcept;
+
+    volatile LONG m_refs = 1;
+    volatile LONG m_handleAttached = 0;
+    HANDLE m_ended;
+    volatile DWORD_PTR m_result = 0;
+    volatile DWORD m_error = 0;
+};
 
 // Which level of the chain a handle belongs to.
 enum class InetLevel { Session, Connection, Request };
@@ -111,6 +180,6 @@ InetHandleObserver& InetHandleObservers() noexcept;
 // Constants of every exchange with the service.
 constexpr char kInetAgent[] = "Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0";
 constexpr char kHttpVersion[] = "HTTP/1.0";
-constexpr DWORD kReadBlockSize = 4096;
+constexpr DWORD kReadBlockSize = CInetCompletion::kBlockSize;
 
 }  // namespace tarnix

@@ -1,0 +1,36 @@
+// How every export starts a request: make it with the reference the caller receives, configure
+// it, queue its job on a pool and hand it out. On failure nothing is handed out and the request
+// is destroyed.
+#pragma once
+
+#include <string>
+#include <utility>
+
+#include "frame/Library.h"
+#include "support/Handles.h"
+#include "support/Result.h"
+#include "tarnix.h"
+
+namespace tarnix {
+
+using QueueFunction = void (*)(IRequestJob* job);
+
+template <class TRequest, class TInterface, class Configure>
+HRESULT StartRequest(TInterface** out, Configure&& configure, QueueFunction queue = &QueueOnGeneralPool) noexcept {
+    if (!out) return E_POINTER;
+    return GuardHr([&] {
+        ComPtr<TRequest> request(new TRequest());
+        std::forward<Configure>(configure)(*request.get());
+        queue(request->Job());
+        *out = request.release();
+        return S_OK;
+    });
+}
+
+// A query request for the service host and `path`.
+template <class TRequest>
+HRESULT StartQueryRequest(std::string path, IQueryRequest** out) noexcept {
+    return StartRequest<TRequest>(out, [&](TRequest& request) { request.Configure(ServiceHost(), std::move(path)); });
+}
+
+}  // namespace tarnix
