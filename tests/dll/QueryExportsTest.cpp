@@ -79,7 +79,7 @@ TEST_F(QueryExportsTest, LoginWithoutATicketFinishesWithAnEmptyOne) {
 TEST_F(QueryExportsTest, ResultsReadBeforeTheAnswerHasArrivedArePending) {
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HttpAnswer held = Xml("<r><ok/><ATT>late</ATT></r>");
-    held.holdBeforeBody = release;
+    held.hold = release;
     service.On("op=apilogin", held);
 
     IQueryRequest* request = nullptr;
@@ -171,36 +171,56 @@ TEST_F(QueryExportsTest, FailedAnswersBecomeTheRequestsStatus) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         service.SetDefault(c.answer);
-        using Start = HRESULT (*)(IQueryRequest**);
-        Start starts[] = {
-            [](IQueryRequest** r) { return TarnixLogin("u", "p", r); },
-            [](IQueryRequest** r) { return TarnixListUserSites("t", r); },
-            [](IQueryRequest** r) { return TarnixListOnlineFamilyTrees("t", "c", r); },
-        };
-        for (Start start : starts) {
-            IQueryRequest* request = nullptr;
-            ASSERT_EQ(S_OK, start(&request));
-            EXPECT_EQ(c.status, WaitForRequest(request));
-            LONG state = 0x1234;
-            EXPECT_EQ(c.status, request->GetStatus(&state));
-            EXPECT_EQ(0x1234, state);
-            char buffer[8];
-            EXPECT_EQ(c.status, request->GetValue(0, "att", buffer, sizeof buffer));
-            request->Release();
-        }
+        IQueryRequest* request = nullptr;
+        ASSERT_EQ(S_OK, TarnixListUserSites("t", &request));
+        EXPECT_EQ(c.status, WaitForRequest(request));
+        LONG state = 0x1234;
+        EXPECT_EQ(c.status, request->GetStatus(&state));
+        EXPECT_EQ(0x1234, state);
+        char buffer[8];
+        EXPECT_EQ(c.status, request->GetValue(0, "SiteID", buffer, sizeof buffer));
+        request->Release();
     }
 }
 
-TEST_F(QueryExportsTest, ANullOutParameterQueuesNothing) {
-    service.SetDefault(Xml("<r><ok/></r>"));
-    EXPECT_EQ(E_POINTER, TarnixLogin("u", "p", nullptr));
-    EXPECT_EQ(E_POINTER, TarnixListUserSites("t", nullptr));
-    EXPECT_EQ(E_POINTER, TarnixListOnlineFamilyTrees("t", "c", nullptr));
-    Sleep(200);
-    EXPECT_EQ(0u, service.RequestCount());
+// A service that takes requests and never answers: a host that lets go gets its workers back at
+// once, and a terminate with such a request still held neither waits for it nor leaves it
+// pending.
+TEST_F(QueryExportsTest, AServiceThatNeverAnswersHoldsNoWorkerAndNoTerminate) {
+    HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HttpAnswer silent = Xml("<r><ok/></r>");
+    silent.hold = never;
+    silent.holdBeforeHead = true;
+    service.On("username=silent", silent);
+    service.SetDefault(Xml("<r><ok/><ATT>t</ATT></r>"));
+
+    for (int i = 0; i < 2; ++i) {  // one for each general worker
+        IQueryRequest* abandoned = nullptr;
+        ASSERT_EQ(S_OK, TarnixLogin("silent", "p", &abandoned));
+        ASSERT_TRUE(service.WaitForRequests(i + 1, 20000));
+        abandoned->Release();
+    }
+    IQueryRequest* next = nullptr;
+    ASSERT_EQ(S_OK, TarnixLogin("u", "p", &next));
+    EXPECT_EQ(S_OK, WaitForRequest(next, 5000)) << "a worker stayed with the silent service";
+    next->Release();
+
+    IQueryRequest* held = nullptr;
+    ASSERT_EQ(S_OK, TarnixLogin("silent", "p", &held));
+    ASSERT_TRUE(service.WaitForRequests(4, 20000));
+    const ULONGLONG start = GetTickCount64();
+    TARNIXTerminate();
+    EXPECT_LT(GetTickCount64() - start, 5000u) << "the terminate waited for the silent service";
+    LONG state = -1;
+    EXPECT_EQ(E_ABORT, held->GetStatus(&state)) << "a request the library gave up on must say so";
+    held->Release();
+    ASSERT_EQ(S_OK, TARNIXInitialize(0));
+    SetEvent(never);
+    CloseHandle(never);
 }
 
 TEST(QueryExportsUninitialized, StartNothingAndHandOutNothing) {
+    EXPECT_EQ(E_POINTER, TarnixLogin("u", "p", nullptr));
     IQueryRequest* request = reinterpret_cast<IQueryRequest*>(0x1);
     EXPECT_EQ(E_FAIL, TarnixLogin("u", "p", &request));
     EXPECT_EQ(E_FAIL, TarnixListUserSites("t", &request));

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "ProxySetting.h"
+#include "TestService.h"
 #include "tarnix.h"
 
 namespace {
@@ -29,15 +31,6 @@ protected:
     std::string m_copy;
 };
 
-TEST_F(UnloadTest, APairedHostUnloadsTheLibrary) {
-    HMODULE dll = LoadLibraryA(m_copy.c_str());
-    ASSERT_NE(nullptr, dll);
-    ASSERT_EQ(S_OK, Proc<decltype(&TARNIXInitialize)>(dll, "TARNIXInitialize")(0));
-    Proc<decltype(&TARNIXTerminate)>(dll, "TARNIXTerminate")();
-    FreeLibrary(dll);
-    EXPECT_FALSE(Loaded());
-}
-
 TEST_F(UnloadTest, UnloadingWhilePoolsRunLeavesTheLibraryLoaded) {
     HMODULE dll = LoadLibraryA(m_copy.c_str());
     ASSERT_NE(nullptr, dll);
@@ -52,6 +45,36 @@ TEST_F(UnloadTest, UnloadingWhilePoolsRunLeavesTheLibraryLoaded) {
     EXPECT_TRUE(Loaded());
     FreeLibrary(again);
     EXPECT_FALSE(Loaded());
+}
+
+// A request given up while the platform still waits on its server: the platform calls the library
+// back when it finally lets go of the handle, which may be after the host has terminated and
+// unloaded the library. The library must still be there to take the call.
+TEST_F(UnloadTest, ALateCallbackOfThePlatformFindsTheLibraryLoaded) {
+    tarnix::test::TestService service;
+    tarnix::test::ProxySetting proxy(service.Port());
+    HANDLE answer = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    tarnix::test::HttpAnswer late{200, "OK", {}, "<r><ok/><ATT>t</ATT></r>"};
+    late.hold = answer;
+    late.holdBeforeHead = true;
+    service.SetDefault(late);
+
+    HMODULE dll = LoadLibraryA(m_copy.c_str());
+    ASSERT_NE(nullptr, dll);
+    ASSERT_EQ(S_OK, Proc<decltype(&TARNIXInitialize)>(dll, "TARNIXInitialize")(0));
+    IQueryRequest* request = nullptr;
+    ASSERT_EQ(S_OK, Proc<decltype(&TarnixLogin)>(dll, "TarnixLogin")("u", "p", &request));
+    ASSERT_TRUE(service.WaitForRequests(1, 20000));
+    request->Release();
+    Proc<decltype(&TARNIXTerminate)>(dll, "TARNIXTerminate")();
+    FreeLibrary(dll);
+    EXPECT_TRUE(Loaded()) << "unloaded while the platform still had a call to make into it";
+
+    // The server answers at last: the platform ends the exchange and reports the handle closing.
+    // Had the library gone, that call would end this process.
+    SetEvent(answer);
+    Sleep(1000);
+    CloseHandle(answer);
 }
 
 }  // namespace

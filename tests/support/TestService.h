@@ -18,22 +18,20 @@ namespace tarnix::test {
 struct HttpAnswer {
     int status = 200;
     std::string reason = "OK";
-    // Extra header lines, in order. A "Content-Length" or "Connection" given here replaces the
-    // one the service would write itself (so a test can send a length that lies).
+    // Extra header lines, in order. A "Content-Length" given here replaces the one the service
+    // would write itself (so a test can send a length that lies).
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     bool contentLength = true;      // send Content-Length; false: the body ends by closing
     size_t pieceSize = 0;           // >0: send the body in pieces of this many bytes...
     DWORD pieceDelayMs = 0;         // ...with this pause before each piece after the first
-    // Close the connection after this many body bytes. Always a graceful close: a reset (RST)
-    // reaches a reader under Wine as a plain end of data or as an error at random.
-    size_t dropAfter = SIZE_MAX;
-    // If set: send the status line and headers (and holdAfterBytes of the body), then wait for
-    // this event (at most 30 s) before the rest. The event must outlive the answer's use.
-    HANDLE holdBeforeBody = nullptr;
+    size_t dropAfter = SIZE_MAX;    // close (gracefully) after this many body bytes
+    // If set: wait for this event (at most 30 s, or until the client goes) before sending the
+    // body bytes after the first holdAfterBytes, or before anything at all with holdBeforeHead.
+    HANDLE hold = nullptr;
     size_t holdAfterBytes = 0;
-    // Non-empty: sent verbatim instead of the status line and headers (malformed answers).
-    std::string rawHead;
+    bool holdBeforeHead = false;
+    std::string rawHead;            // non-empty: sent instead of the status line and headers
     bool noAnswer = false;          // close the connection without sending a byte
 };
 
@@ -43,9 +41,6 @@ struct ReceivedRequest {
     std::string method, target, version;
     std::vector<std::pair<std::string, std::string>> headers;  // in order, values trimmed
     std::string body;
-    // False when the client stopped before the head and the announced body had arrived (such
-    // a request is not answered) or when the head could not be read (answered with 400).
-    bool complete = false;
 
     // First header of that name (case-insensitive), "" if none.
     std::string Header(const char* name) const;
@@ -67,8 +62,7 @@ public:
     unsigned short Port() const;
 
     // Answers requests whose target contains `match`; the first rule added that matches wins.
-    // A handler runs on the connection's own thread, after the request has been recorded, and
-    // may call Requests() or WaitForRequests(). It must return within the service's lifetime.
+    // A handler runs on the connection's own thread, after the request has been recorded.
     void On(const std::string& match, HttpAnswer answer);
     void On(const std::string& match, Handler handler);
     void SetDefault(HttpAnswer answer);  // when no rule matches (initially 404, empty body)
@@ -76,8 +70,8 @@ public:
     std::vector<ReceivedRequest> Requests() const;  // copy, in arrival order
     size_t RequestCount() const;
     bool WaitForRequests(size_t count, DWORD timeoutMs) const;  // true once `count` arrived
-    // True once a client closed (or reset) a connection before the service had finished
-    // sending its answer: a client that gave up mid-body.
+    // True once a client closed its connection before the answer was all sent: a client that
+    // gave up.
     bool WaitForClientAbort(DWORD timeoutMs) const;
 
     class Impl;

@@ -1,6 +1,9 @@
 // One HTTP exchange as the service sees it: the bytes on the wire, the status rule, the body
-// read into a stream, giving up when the host lets go, and every WinINet handle closed.
+// read into a stream, giving up when the host lets go or the pool stops, a server that never
+// answers, the platform's cache left alone, and every WinINet handle closed.
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include <string>
 #include <utility>
@@ -11,6 +14,8 @@
 #include "TestService.h"
 #include "frame/Library.h"
 #include "requests/QueryRequest.h"
+#include "transport/Exchange.h"
+#include "transport/FetchToStream.h"
 #include "transport/Inet.h"
 
 namespace tarnix {
@@ -42,7 +47,7 @@ public:
 protected:
     void Process() override {
         try {
-            ComPtr<IStream> stream = FetchAnswer();
+            ComPtr<IStream> stream = FetchToStream(*this, Host(), Path(), "GET", nullptr, 0, nullptr, 0);
             m_outcome.gotStream = stream.get() != nullptr;
             LARGE_INTEGER zero = {};
             ULARGE_INTEGER position = {};
@@ -150,6 +155,9 @@ TEST_F(FetchToStreamTest, SendsAPlainHttp10GetWithTheLibrarysAgentAndAcceptList)
     EXPECT_EQ(kHost, sent.Host());
     EXPECT_EQ("Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0", sent.Header("User-Agent"));
     EXPECT_EQ("*/*", sent.Header("Accept"));
+    std::string names;
+    for (const auto& header : sent.headers) names += header.first + ";";
+    EXPECT_EQ("Accept;Host;User-Agent;", names) << "nothing else, cache headers included";
     EXPECT_EQ("", sent.body);
     ExpectAllClosedChildFirst(HandleLog::Take());
 }
@@ -160,7 +168,7 @@ TEST_F(FetchToStreamTest, AnyStatusButTwoHundredFailsWithoutReadingTheBody) {
     for (int status : {404, 500, 201, 204, 302}) {
         SCOPED_TRACE(status);
         HttpAnswer answer{status, "Status", {}, std::string(20000, 'b')};
-        answer.holdBeforeBody = never;
+        answer.hold = never;
         service.SetDefault(answer);
         FetchOutcome outcome;
         EXPECT_EQ(E_FAIL, Fetch(outcome));
@@ -200,7 +208,7 @@ TEST_F(FetchToStreamTest, AHostLettingGoMidBodyStopsAfterTheBlockInHand) {
     HANDLE rest = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const size_t total = 400000, first = 3 * 4096;
     HttpAnswer answer{200, "OK", {}, std::string(total, 'z')};
-    answer.holdBeforeBody = rest;
+    answer.hold = rest;
     answer.holdAfterBytes = first;
     answer.pieceSize = 8192;  // still sending when the client closes, so the abort is seen
     answer.pieceDelayMs = 10;
@@ -227,7 +235,7 @@ TEST_F(FetchToStreamTest, ARequestGivenUpBeforeItRunsSendsNothing) {
     // Both general workers are busy with held answers, so the probe waits in the queue.
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HttpAnswer held{200, "OK", {}, "held"};
-    held.holdBeforeBody = release;
+    held.hold = release;
     service.On("op=probe", held);
     FetchOutcome busy1, busy2;
     IQueryRequest* blockers[] = {Start(busy1), Start(busy2)};
@@ -260,35 +268,59 @@ TEST_F(FetchToStreamTest, AnUnresolvableNameFailsWithTheWinInetError) {
     EXPECT_EQ(1, requests) << "the name is resolved at the send, after the request was opened";
 }
 
-TEST(InetChain, ObjectsCountTheirReferencesAndHoldTheirParents) {
-    CInetSession* session = nullptr;
-    ASSERT_EQ(S_OK, CreateInetSession(&session));
-    EXPECT_EQ(2u, session->AddRef());
-    EXPECT_EQ(1u, session->Release());
+// A server that takes the request and never answers, while nobody lets go: the receive timeout
+// ends the wait with the platform's timeout error. (Letting go is the exports' test.)
+TEST_F(FetchToStreamTest, AServerThatNeverAnswersTimesOut) {
+    HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HttpAnswer silent{200, "OK", {}, "<ok/>"};
+    silent.hold = never;
+    silent.holdBeforeHead = true;
+    service.SetDefault(silent);
+    const InetTimeouts saved = ExchangeTimeouts();
+    ExchangeTimeouts().receiveMs = 500;
+    FetchOutcome timedOut;
+    // Wine reports a receive that timed out as an aborted connection.
+    const HRESULT hr = Fetch(timedOut);
+    EXPECT_TRUE(hr == HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) || hr == HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED))
+        << std::hex << hr;
+    ExchangeTimeouts() = saved;
+    ExpectAllClosedChildFirst(HandleLog::Take());
+    SetEvent(never);
+    CloseHandle(never);
+}
 
-    IUnknown* unknown = nullptr;
-    EXPECT_EQ(S_OK, session->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
-    EXPECT_EQ(static_cast<void*>(session), static_cast<void*>(unknown));
-    EXPECT_EQ(1u, session->Release());
-    void* other = reinterpret_cast<void*>(0xdeadbeef);
-    EXPECT_EQ(E_NOINTERFACE, session->QueryInterface(IID_IStream, &other));
+// Nothing is written to the platform's cache (the sign-in address carries a password) and nothing
+// is served from it: an answer that invites caching is fetched again, with the same request.
+TEST_F(FetchToStreamTest, ThePlatformsCacheIsNeitherWrittenNorRead) {
+    HttpAnswer cacheable{200, "OK", {{"Cache-Control", "public, max-age=86400"}, {"Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT"}}, "<ok/>"};
+    service.On("op=probe", cacheable);
+    FetchOutcome first, second;
+    ASSERT_EQ(S_OK, Fetch(first));
+    ASSERT_EQ(S_OK, Fetch(second));
+    EXPECT_EQ("<ok/>", second.body);
+    ASSERT_EQ(2u, service.RequestCount()) << "the second answer came from the cache";
+    auto sent = service.Requests();
+    EXPECT_EQ(sent[0].raw, sent[1].raw);
 
-    CInetConnection* connection = nullptr;
-    ASSERT_EQ(S_OK, session->Open(kInetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0, &connection));
-    ASSERT_NE(nullptr, connection);
-    EXPECT_EQ(3u, session->AddRef()) << "the caller's, the connection's and this one";
-    EXPECT_EQ(2u, session->Release());
-    // The connection keeps the session alive after the caller lets it go.
-    EXPECT_EQ(1u, session->Release());
-    EXPECT_EQ(0u, connection->Release());
+    std::vector<char> entry(16384);
+    DWORD size = static_cast<DWORD>(entry.size());
+    auto* info = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(entry.data());
+    HANDLE find = FindFirstUrlCacheEntryA(nullptr, info, &size);
+    for (BOOL more = find != nullptr; more; more = FindNextUrlCacheEntryA(find, info, &size)) {
+        EXPECT_EQ(nullptr, std::strstr(info->lpszSourceUrlName, "op=probe")) << info->lpszSourceUrlName;
+        size = static_cast<DWORD>(entry.size());
+    }
+    if (find) FindCloseUrlCache(find);
+}
 
-    // A level bound to no parent fails cleanly and hands out nothing.
-    auto* unbound = new CInetConnection();
-    unbound->AddRef();
-    CInetRequest* request = reinterpret_cast<CInetRequest*>(0x1);
-    EXPECT_TRUE(FAILED(unbound->Connect(kHost, 0, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0, &request)));
-    EXPECT_EQ(nullptr, request);
-    EXPECT_EQ(0u, unbound->Release());
+// A platform call that fails without saying why is still a failure: a read that ended the body
+// as if whole, or a header query that left its buffer unset, would pass for success.
+TEST(InetChain, CallsThatFailWithoutALastErrorStillFail) {
+    SetLastError(ERROR_INTERNET_TIMEOUT);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT), InetCallResult(FALSE));
+    SetLastError(0);
+    EXPECT_EQ(E_FAIL, InetCallResult(FALSE));
+    EXPECT_EQ(S_OK, InetCallResult(TRUE));
 }
 
 }  // namespace

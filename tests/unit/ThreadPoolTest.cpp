@@ -90,6 +90,23 @@ TEST(ThreadPoolTest, StopReleasesWaitingJobsOnceWithoutRunningThem) {
     EXPECT_EQ(wrong, 0u) << "waiting jobs that ran or were not released exactly once";
 }
 
+// A worker stuck inside its job (as one blocked in the platform would be) does not hold the stop:
+// the stop gives up on it after its short wait, and the worker finishes its job later on its own.
+TEST(ThreadPoolTest, AStopGivesUpOnAWorkerStuckInItsJob) {
+    std::deque<JobProbe> probes;
+    StartedPool pool(probes, 1, 10);
+    JobProbe stuck(true);  // not among `probes`: the stop does not open it
+    ASSERT_EQ(pool.Queue(stuck), S_OK);
+    ASSERT_TRUE(stuck.WaitStarted());
+    const ULONGLONG start = GetTickCount64();
+    pool.Stop();
+    EXPECT_LT(GetTickCount64() - start, 10000u) << "the stop waited for the stuck worker";
+    stuck.Open();
+    ASSERT_TRUE(stuck.WaitFinished());
+    for (int i = 0; i < 2000 && !stuck.Settled(1); ++i) Sleep(5);
+    EXPECT_TRUE(stuck.Settled(1)) << "the late worker did not release its job";
+}
+
 // The text OutputDebugStringA hands to a debugger, caught as the exception that carries it.
 std::vector<std::pair<DWORD, std::string>> g_debugLines;
 LONG CALLBACK CatchDebugLine(EXCEPTION_POINTERS* info) {
