@@ -24,6 +24,18 @@ tarnix_build() {
     cmake --build "$TARNIX_BUILD/$arch" -j "$(nproc)" -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $arch failed" >&2; return 1; }
   done
+  tarnix_build_service
+}
+
+# The local online-tree service (service/) is a native Linux program: the system g++, no mingw.
+tarnix_build_service() {
+  if [ ! -f "$TARNIX_BUILD/service/CMakeCache.txt" ]; then
+    tarnix_log "configuring service"
+    cmake -S "$TARNIX_ROOT/service" -B "$TARNIX_BUILD/service" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+  tarnix_log "building service"
+  cmake --build "$TARNIX_BUILD/service" -j 2 -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of the service failed" >&2; return 1; }
 }
 
 tarnix_start_wine() {

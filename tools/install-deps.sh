@@ -9,6 +9,8 @@ packages=(
   wine wine64
   xvfb xauth x11-utils
   googletest
+  # the local online-tree service, a native Linux program, and its tests
+  g++ pkg-config libcpp-httplib-dev libsqlite3-dev libssl-dev libgtest-dev
 )
 
 missing=()

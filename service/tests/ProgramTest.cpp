@@ -1,0 +1,101 @@
+// The program as a script starts it: one command, the port on the first line of its output,
+// the demo user seeded from the shipped family, a clean stop on SIGTERM.
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "TestSupport.h"
+
+namespace tarnix::service::test {
+namespace {
+
+struct Child {
+    pid_t pid = -1;
+    FILE* out = nullptr;
+    ~Child() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (out) fclose(out);
+    }
+};
+
+void StartChild(Child& child, std::vector<std::string> arguments, const std::string& errorFile) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    child.pid = fork();
+    ASSERT_GE(child.pid, 0);
+    if (child.pid == 0) {
+        dup2(pipeEnds[1], 1);
+        int error = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(error, 2);
+        close(pipeEnds[0]);
+        std::vector<char*> argv;
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    child.out = fdopen(pipeEnds[0], "r");
+}
+
+TEST(ProgramTest, StartsSeedsServesAndStops) {
+    TempDir dir;
+    const std::string seed = TARNIX_SERVICE_SEED_DIR;
+    Child child;
+    StartChild(child,
+               {TARNIX_SERVICE_PROGRAM, "--port", "0", "--data", (dir.path / "data").string(), "--seed",
+                seed + "/haverfield.ged", "--records", seed + "/records", "--tarnix-version", "2.0.1"},
+               (dir.path / "stderr.txt").string());
+    char line[128] = {};
+    ASSERT_TRUE(fgets(line, sizeof line, child.out));
+    int port = 0;
+    ASSERT_EQ(std::sscanf(line, "listening on 127.0.0.1:%d", &port), 1) << line;
+
+    httplib::Client client("127.0.0.1", port);
+    auto login = client.Get("/vft/gatekeeper.ashx?op=apilogin&username=demo&password=demo-pass");
+    ASSERT_EQ(Result(login), "ok");
+    auto ticket = ElementText(login->body, "ATT");
+    EXPECT_NE(client.Get(("/vft/gatekeeper.ashx?op=oftlist&att=" + ticket).c_str())->body.find(
+                  "<OFTName>Haverfield family tree</OFTName>"),
+              std::string::npos);
+    EXPECT_EQ(client.Get("/vft/gatekeeper.ashx?op=treesearchcount&surname=Haverfield")->body, "9,1,15");
+    EXPECT_EQ(client.Get("/vft/gatekeeper.ashx?op=datasearchcount&surname=Haverfield&birthyear=1821")->body, "1,1,10");
+    EXPECT_NE(client.Get("/vft/gatekeeper.ashx?op=versioncompare")->body.find("<tarnix>2.0.1</tarnix>"), std::string::npos);
+
+    ASSERT_EQ(kill(child.pid, SIGTERM), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+    child.pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    std::FILE* log = std::fopen((dir.path / "stderr.txt").c_str(), "r");
+    ASSERT_TRUE(log);
+    int requests = 0;
+    while (fgets(line, sizeof line, log)) {
+        requests += std::string(line).find(" -> 200") != std::string::npos;
+        EXPECT_EQ(std::string(line).find("demo-pass"), std::string::npos) << line;
+    }
+    std::fclose(log);
+    EXPECT_EQ(requests, 5);
+}
+
+TEST(ProgramTest, RefusesBadOptions) {
+    for (std::vector<std::string> arguments : {std::vector<std::string>{TARNIX_SERVICE_PROGRAM, "--port", "0"},
+                                               {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--port", "http"},
+                                               {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--colour", "red"}}) {
+        Child child;
+        StartChild(child, arguments, "/dev/null");
+        int status = 0;
+        ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+        child.pid = -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << arguments.back();
+    }
+}
+
+}  // namespace
+}  // namespace tarnix::service::test

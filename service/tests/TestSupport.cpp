@@ -1,0 +1,114 @@
+#include "TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace tarnix::service::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "tarnix-service-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+std::string MultipartBody(const std::string& encodedPath, const std::string& bytes) {
+    return std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"f1\"; filename=\"" +
+           encodedPath + "\"\r\nContent-Type: text/plain\r\n\r\n" + bytes + "\r\n--" + kBoundary + "--\r\n";
+}
+
+std::string ElementText(const std::string& body, const std::string& element) {
+    auto start = body.find("<" + element + ">");
+    if (start == std::string::npos) return "(no " + element + ")";
+    start += element.size() + 2;
+    return body.substr(start, body.find("</" + element + ">", start) - start);
+}
+
+std::string Result(const httplib::Result& answer) {
+    if (!answer) return "(no answer)";
+    if (answer->status != 200) return "(status " + std::to_string(answer->status) + ")";
+    if (answer->body.find("<ok/>") != std::string::npos) return "ok";
+    return ElementText(answer->body, "hresult");
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+void ServiceTest::Start(std::int64_t exportDelay, std::size_t maxBody) {
+    service_.reset();
+    ServiceOptions options;
+    options.gatekeeper.dataDir = data_.path / "data";
+    options.gatekeeper.recordsDir = data_.path / "records";
+    options.gatekeeper.ticketLifetime = 600;
+    options.gatekeeper.exportDelay = exportDelay;
+    options.gatekeeper.exeVersion = "7.2.16";
+    options.gatekeeper.webctlVersion = "3.1.0";
+    options.gatekeeper.tarnixVersion = "1.4.2";
+    options.gatekeeper.hashIterations = 1000;
+    options.gatekeeper.clock = [this] { return now_.load(); };
+    options.maxBody = maxBody;
+    options.log = [this](const std::string& line) {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        log_.push_back(line);
+    };
+    service_ = std::make_unique<Service>(options);
+    WriteFile(data_.path / "family.ged", kSmallFamily);
+    service_->gatekeeper().SeedDemo(data_.path / "family.ged");
+    port_ = service_->Start(0);
+}
+
+std::string ServiceTest::Absolute(const std::string& query) {
+    return "http://trees.tarnix.example:80/vft/gatekeeper.ashx?" + query;
+}
+
+std::string ServiceTest::Plain(const std::string& query) { return "/vft/gatekeeper.ashx?" + query; }
+
+httplib::Result ServiceTest::Get(const std::string& target, const httplib::Headers& headers) {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_url_encode(false);
+    return client.Get(target.c_str(), headers);
+}
+
+httplib::Result ServiceTest::Upload(const std::string& query, const std::string& ticket, const std::string& bytes) {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_url_encode(false);
+    httplib::Headers headers{{"Cookie", "ATT=" + ticket + ";"},
+                             {"User-Agent", "Mozilla/4.0 (compatible; MSIE 4.01; Windows NT)"}};
+    return client.Post(Absolute(query).c_str(), headers, MultipartBody("C%3a%5cMy%20Trees%5ca.ged", bytes),
+                       std::string("multipart/form-data; boundary=") + kBoundary);
+}
+
+std::string ServiceTest::Login(const std::string& user, const std::string& password) {
+    auto answer = Get(Absolute("op=apilogin&username=" + user + "&password=" + password));
+    EXPECT_EQ(Result(answer), "ok");
+    return answer ? ElementText(answer->body, "ATT") : std::string();
+}
+
+std::vector<std::string> ServiceTest::LogLines() {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    return log_;
+}
+
+const char* const kSmallFamily =
+    "0 HEAD\r\n1 CHAR UTF-8\r\n"
+    "0 @P1@ INDI\r\n1 NAME Walter /Ashdown/\r\n1 BIRT\r\n2 DATE 3 APR 1850\r\n2 PLAC Leeds, Yorkshire, England\r\n"
+    "1 DEAT\r\n2 DATE 1911\r\n2 PLAC Leeds, Yorkshire, England\r\n1 FAMS @F1@\r\n"
+    "0 @P2@ INDI\r\n1 NAME Ellen Mary /Birch/\r\n1 BIRT\r\n2 DATE 1852\r\n2 PLAC York, Yorkshire, England\r\n"
+    "1 FAMS @F1@\r\n"
+    "0 @P3@ INDI\r\n1 NAME Arthur Walter /Ashdown/\r\n1 BIRT\r\n2 DATE 1875\r\n2 PLAC Leeds, Yorkshire, England\r\n"
+    "1 FAMC @F1@\r\n"
+    "0 @P4@ INDI\r\n1 NAME Rose /Ashdown/\r\n1 CHR\r\n2 DATE 1878\r\n2 PLAC Leeds, Yorkshire, England\r\n"
+    "1 BURI\r\n2 DATE 1880\r\n1 FAMC @F1@\r\n"
+    "0 @P5@ INDI\r\n1 NAME George /Ashdown/\r\n1 BIRT\r\n2 DATE BET 1848 AND 1851\r\n2 PLAC Hull, Yorkshire, England\r\n"
+    "0 @F1@ FAM\r\n1 HUSB @P1@\r\n1 WIFE @P2@\r\n1 CHIL @P3@\r\n1 CHIL @P4@\r\n"
+    "0 TRLR\r\n";
+
+}  // namespace tarnix::service::test
