@@ -31,7 +31,9 @@ tarnix_start_wine() {
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEARCH=win64
   # No Mono or Gecko: nothing here needs them, and their installers would wait for a click.
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # No debugger either: a crashing program must end at once. (Wine starts winedbg even without
+  # an AeDebug entry, and with the 32-bit Wine installed winedbg waits for ever.)
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
   # Wine's WinINet also honours these: keep the tests' own proxy setting in charge.
   unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 
@@ -52,8 +54,6 @@ tarnix_start_wine() {
     tarnix_log "making the Wine prefix"
   fi
   wine wineboot --init </dev/null >/dev/null 2>&1
-  # A crashing program must end, not wait in an attached debugger.
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f </dev/null >/dev/null 2>&1 || true
   # Let Wine draw captions and frames itself: Xvfb has no window manager.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
