@@ -1,24 +1,64 @@
-# Shared by run-tests.sh and run-demo.sh: building both architectures and a private, warm Wine
-# with its own X display. Source it; call tarnix_stop_wine (an EXIT trap does) to stop what
-# tarnix_start_wine started, by process id.
+# Shared by the install, test and demo scripts: building both architectures, telling whether this
+# machine can run the x86 build, and a private, warm Wine per build (one prefix and one
+# wineserver each) on one X display. Source it; call tarnix_stop_wine (an EXIT trap does) to
+# stop what tarnix_start_wine started, by process id.
 
 TARNIX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TARNIX_BUILD=${TARNIX_BUILD:-$TARNIX_ROOT/build}
 TARNIX_XVFB_PID=
-TARNIX_WINESERVER_PID=
+declare -A TARNIX_WINESERVER_PIDS=()
+
+# The 32-bit Wine's loader. Once it is installed, `wine` starts it first, and a 64-bit prefix
+# made without it fails every program ("could not load kernel32.dll").
+TARNIX_WINE32_LOADER=/usr/lib/wine/wine
 
 tarnix_log() { printf '== %s\n' "$*"; }
 
+# True when this kernel starts 32-bit x86 programs, asked of the kernel itself before anything
+# 32-bit is installed: a 93-byte i386 program that only exits with status 42. A kernel built
+# without 32-bit support, or with it switched off at boot, refuses to start it.
+tarnix_kernel_runs_x86() {
+  [ "$(uname -m)" = x86_64 ] || return 1
+  local dir status=0
+  dir=$(mktemp -d) || return 1
+  {
+    # ELF header: 32-bit, little-endian, an executable for the 386, entry 0x08048054
+    printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0'
+    printf '\0\0\0\0\0\0\0\0\64\0\40\0\1\0\50\0\0\0\0\0'
+    # one loadable, executable segment: the whole file (93 bytes) at 0x08048000
+    printf '\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\135\0\0\0\135\0\0\0\5\0\0\0\0\20\0\0'
+    # xor ebx,ebx; mov bl,42; xor eax,eax; inc eax (exit); int 0x80
+    printf '\61\333\263\52\61\300\100\315\200'
+  } >"$dir/probe"
+  chmod +x "$dir/probe"
+  "$dir/probe" 2>/dev/null || status=$?
+  rm -rf "$dir"
+  [ "$status" -eq 42 ]
+}
+
+# Why the x86 build's behaviour tests cannot run here, in a few words; nothing when nothing known
+# before starting its Wine stands in the way. TARNIX_NO_X86=1 gives the answer of a machine
+# without 32-bit support.
+tarnix_x86_obstacle() {
+  if [ "${TARNIX_NO_X86:-0}" != 0 ]; then
+    echo "TARNIX_NO_X86 is set"
+  elif ! tarnix_kernel_runs_x86; then
+    echo "this kernel does not run 32-bit programs"
+  elif [ ! -x "$TARNIX_WINE32_LOADER" ]; then
+    echo "the 32-bit Wine (wine32:i386) is not installed"
+  fi
+}
+
 tarnix_build() {
-  local arch emulator
+  local arch cache
   for arch in i686 x86_64; do
-    emulator=()
-    [ "$arch" = x86_64 ] && emulator=(-DCMAKE_CROSSCOMPILING_EMULATOR=wine)
-    if [ ! -f "$TARNIX_BUILD/$arch/CMakeCache.txt" ]; then
+    cache=$TARNIX_BUILD/$arch/CMakeCache.txt
+    # Both builds run their test programs under wine, the x86 one only where it can.
+    if ! grep -qx 'CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=wine' "$cache" 2>/dev/null; then
       tarnix_log "configuring $arch"
       cmake -S "$TARNIX_ROOT" -B "$TARNIX_BUILD/$arch" \
         -DCMAKE_TOOLCHAIN_FILE="$TARNIX_ROOT/cmake/toolchain-mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo "${emulator[@]}" >/dev/null
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
     fi
     tarnix_log "building $arch"
     cmake --build "$TARNIX_BUILD/$arch" -j "$(nproc)" -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
@@ -38,48 +78,79 @@ tarnix_build_service() {
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of the service failed" >&2; return 1; }
 }
 
-tarnix_start_wine() {
-  export WINEPREFIX=$TARNIX_BUILD/x86_64/wineprefix
-  export WINEDEBUG=${WINEDEBUG:--all}
-  export WINEARCH=win64
-  # No Mono or Gecko: nothing here needs them, and their installers would wait for a click.
-  export WINEDLLOVERRIDES="mscoree,mshtml="
-  # Wine's WinINet also honours these: keep the tests' own proxy setting in charge.
-  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+# Points wine at the prefix of one build: i686 (a 32-bit prefix) or x86_64.
+tarnix_use_wine() {
+  export WINEPREFIX=$TARNIX_BUILD/$1/wineprefix
+  if [ "$1" = i686 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
+}
 
+tarnix_start_display() {
+  [ -n "$TARNIX_XVFB_PID" ] && return 0
   local displayfile
   displayfile=$(mktemp)
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" </dev/null >/dev/null 2>&1 &
   TARNIX_XVFB_PID=$!
   for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
-  [ -s "$displayfile" ] || { echo "Xvfb did not start" >&2; return 1; }
+  [ -s "$displayfile" ] || { rm -f "$displayfile"; echo "Xvfb did not start" >&2; return 1; }
   export DISPLAY=:$(head -n1 "$displayfile")
   rm -f "$displayfile"
+}
 
+# Starts the display (once) and a warm wineserver on the prefix of build $1 (i686 or x86_64),
+# making or updating the prefix, and leaves wine pointed at it. Fails when Windows programs of
+# that architecture do not run there.
+tarnix_start_wine() {
+  local arch=$1 made probe
+  tarnix_start_display || return 1
+  tarnix_use_wine "$arch"
+  export WINEDEBUG=${WINEDEBUG:--all}
+  # No Mono or Gecko: nothing here needs them, and their installers would wait for a click.
+  # No debugger either: a crashing program must end at once. (Wine starts winedbg even without
+  # an AeDebug entry, and with the 32-bit Wine installed winedbg waits for ever.)
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+  # Wine's WinINet also honours these: keep the tests' own proxy setting in charge.
+  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+
+  # A prefix made before the 32-bit Wine arrived fails every program once it is there: the
+  # prefix records which Wine made it, and is made again when that changed.
+  made="without wine32"
+  [ -x "$TARNIX_WINE32_LOADER" ] && made="with wine32"
+  if [ -d "$WINEPREFIX" ] && [ "$(cat "$WINEPREFIX/tarnix-made" 2>/dev/null)" != "$made" ]; then
+    tarnix_log "the $arch Wine prefix was not made $made: making it again"
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+  fi
+  [ -f "$WINEPREFIX/system.reg" ] || tarnix_log "making the $arch Wine prefix"
   mkdir -p "$WINEPREFIX"
+
   # Wine's service processes must not inherit our pipes, or whoever reads them waits forever.
   wineserver -p </dev/null >/dev/null 2>&1 &
-  TARNIX_WINESERVER_PID=$!
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    tarnix_log "making the Wine prefix"
-  fi
-  wine wineboot --init </dev/null >/dev/null 2>&1
-  # A crashing program must end, not wait in an attached debugger.
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f </dev/null >/dev/null 2>&1 || true
+  TARNIX_WINESERVER_PIDS[$arch]=$!
+  wine wineboot --init </dev/null >/dev/null 2>&1 || return 1
   # Let Wine draw captions and frames itself: Xvfb has no window manager.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 || return 1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 || return 1
+
+  # A program must run and say so: a Wine that lacks the prefix's side may end a program at
+  # once with status 0 and no word.
+  probe=$WINEPREFIX/tarnix-probe.txt
+  rm -f "$probe"
+  wine cmd.exe /c echo tarnix </dev/null >"$probe" 2>/dev/null || true
+  [ "$(tr -d '\r' <"$probe" 2>/dev/null)" = tarnix ] || return 1
+  echo "$made" >"$WINEPREFIX/tarnix-made"
 }
 
 tarnix_stop_wine() {
-  if [ -n "${WINEPREFIX:-}" ] && [ -n "$TARNIX_WINESERVER_PID" ]; then
-    wineserver -k </dev/null >/dev/null 2>&1 || true
-    kill "$TARNIX_WINESERVER_PID" 2>/dev/null || true
-    wait "$TARNIX_WINESERVER_PID" 2>/dev/null || true
-  fi
+  local arch
+  for arch in "${!TARNIX_WINESERVER_PIDS[@]}"; do
+    WINEPREFIX=$TARNIX_BUILD/$arch/wineprefix wineserver -k </dev/null >/dev/null 2>&1 || true
+    kill "${TARNIX_WINESERVER_PIDS[$arch]}" 2>/dev/null || true
+    wait "${TARNIX_WINESERVER_PIDS[$arch]}" 2>/dev/null || true
+  done
+  TARNIX_WINESERVER_PIDS=()
   if [ -n "$TARNIX_XVFB_PID" ]; then
     kill "$TARNIX_XVFB_PID" 2>/dev/null || true
     wait "$TARNIX_XVFB_PID" 2>/dev/null || true
   fi
-  TARNIX_XVFB_PID= TARNIX_WINESERVER_PID=
+  TARNIX_XVFB_PID=
 }

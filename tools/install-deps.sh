@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, as root. Idempotent: packages already
 # present are not fetched again, and apt is not touched at all when nothing is missing.
+# The 32-bit Wine comes too, but only where the kernel runs 32-bit programs (and TARNIX_NO_X86
+# is not set): it needs the i386 architecture, and elsewhere it could not start.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 packages=(
   cmake make
@@ -12,22 +15,39 @@ packages=(
   # the local online-tree service, a native Linux program, and its tests
   g++ pkg-config libcpp-httplib-dev libsqlite3-dev libssl-dev libgtest-dev
 )
+if [ "${TARNIX_NO_X86:-0}" = 0 ] && tarnix_kernel_runs_x86; then
+  packages+=(wine32:i386)
+fi
+
+need_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: must run as root to $1" >&2
+    exit 1
+  fi
+}
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  need_root "install packages"
+  export DEBIAN_FRONTEND=noninteractive
+  if [[ " ${missing[*]} " == *:i386\ * ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt-get update -q
+  # No recommends: nothing here needs them, and wine's would pull in the 32-bit Wine everywhere.
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-echo "install-deps: installing ${missing[*]}"
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: must run as root to install packages" >&2
-  exit 1
+# The 32-bit Wine's user32 and wininet load zlib1.dll, which its package copies from mingw's
+# zlib as it installs; where that copy is missing, mingw's own zlib1.dll serves.
+wine32_zlib=/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll
+if [ -x "$TARNIX_WINE32_LOADER" ] && [ -d "${wine32_zlib%/*}" ] && [ ! -e "$wine32_zlib" ]; then
+  echo "install-deps: adding mingw's zlib1.dll to the 32-bit Wine"
+  need_root "add zlib1.dll to the 32-bit Wine"
+  install -m 644 /usr/i686-w64-mingw32/lib/zlib1.dll "$wine32_zlib"
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-# No recommends: they would pull in the 32-bit wine, which cannot run on these machines.
-apt-get install -y -q --no-install-recommends "${missing[@]}"

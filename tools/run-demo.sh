@@ -15,7 +15,7 @@ stop_all() {
   tarnix_stop_wine
 }
 trap stop_all EXIT
-tarnix_start_wine
+tarnix_start_wine x86_64 || { echo "Wine does not run 64-bit programs in $WINEPREFIX" >&2; exit 1; }
 
 bin=$TARNIX_BUILD/x86_64/bin
 portfile=$(mktemp)
