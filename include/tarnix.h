@@ -16,6 +16,11 @@
  * that the host still holds then fails with E_ABORT (0x80004004). Release every request before
  * unloading the library.
  *
+ * Development: when the environment variable TARNIX_SERVICE holds "host" or "host:port" as the
+ * outermost TARNIXInitialize runs, every gatekeeper request goes there directly (for instance a
+ * local service at 127.0.0.1:8080) instead of to the built-in service host. Unset, or holding
+ * anything else, it changes nothing. Browser addresses always name the built-in service host.
+ *
  * This header compiles as C and as C++.
  */
 #ifndef TARNIX_H

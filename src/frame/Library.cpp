@@ -1,5 +1,7 @@
 #include "frame/Library.h"
 
+#include <cstdlib>
+
 #include "support/Result.h"
 #include "support/Sync.h"
 #include "tarnix.h"
@@ -19,6 +21,28 @@ CriticalSection g_globalLock;
 LONG g_initializationCount = 0;
 
 CThreadPool* g_generalPool = nullptr;
+
+// Read by the outermost TARNIXInitialize, under the global lock; empty when not set.
+std::string g_serviceOverride;
+
+// "host" or "host:port" with a port of 1 to 65535; anything else is ignored, so that a mistyped
+// setting cannot send the user's password to an unexpected place.
+std::string ReadServiceOverride() {
+    char value[256];
+    const DWORD length = GetEnvironmentVariableA(kServiceOverrideVariable, value, sizeof value);
+    if (length == 0 || length >= sizeof value) return std::string();
+    std::string text(value, length);
+    const size_t colon = text.find(':');
+    const std::string host = text.substr(0, colon);
+    if (host.empty() || host.find_first_of(" /?#@") != std::string::npos) return std::string();
+    if (colon != std::string::npos) {
+        const std::string port = text.substr(colon + 1);
+        if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return std::string();
+        const unsigned long number = std::strtoul(port.c_str(), nullptr, 10);
+        if (number == 0 || number > 65535) return std::string();
+    }
+    return text;
+}
 
 // The search pool's holder gives its reference up at unload if the host never made the last
 // TARNIXTerminate.
@@ -55,7 +79,13 @@ void QueueOn(CThreadPool* pool, IRequestJob* job) {
 HINSTANCE ModuleHandle() noexcept { return g_module ? g_module : GetModuleHandleA(nullptr); }
 void SetModuleHandle(HINSTANCE module) noexcept { g_module = module; }
 
-const char* ServiceHost() noexcept { return TARNIX_SERVICE_HOST; }
+const char* ServiceHostName() noexcept { return TARNIX_SERVICE_HOST; }
+
+std::string ServiceHost() {
+    // Requests may only start while the library is initialized, so the override no longer
+    // changes under them.
+    return g_serviceOverride.empty() ? std::string(TARNIX_SERVICE_HOST) : g_serviceOverride;
+}
 
 void QueueOnGeneralPool(IRequestJob* job) { QueueOn(g_generalPool, job); }
 void QueueOnSearchPool(IRequestJob* job) { QueueOn(g_searchPool.pool, job); }
@@ -74,6 +104,7 @@ extern "C" HRESULT TARNIX_STDCALL TARNIXInitialize(DWORD /*reserved*/) {
         // The count takes its new value even when a pool fails to start, so every call is
         // undone by exactly one TARNIXTerminate.
         if (g_initializationCount++ == 0) {
+            g_serviceOverride = ReadServiceOverride();
             g_generalPool = StartPool(kGeneralPoolThreads);
             g_searchPool.Reset(StartPool(kSearchPoolThreads));
         }

@@ -14,8 +14,16 @@ namespace tarnix {
 HINSTANCE ModuleHandle() noexcept;
 void SetModuleHandle(HINSTANCE module) noexcept;
 
-// Host name of the online service that every gatekeeper request goes to.
-const char* ServiceHost() noexcept;
+// Host name of the online service, as the browser addresses name it.
+const char* ServiceHostName() noexcept;
+
+// Where every gatekeeper request goes: "host" or "host:port". The service host name, unless the
+// environment variable TARNIX_SERVICE named another place when the outermost TARNIXInitialize
+// ran (a developer's local service, reached without the machine-wide proxy setting).
+std::string ServiceHost();
+
+// The name of that environment variable.
+constexpr char kServiceOverrideVariable[] = "TARNIX_SERVICE";
 
 // Endpoint path of every gatekeeper operation.
 constexpr char kGatekeeperPath[] = "/vft/gatekeeper.ashx";

@@ -17,7 +17,7 @@ namespace tarnix {
 namespace {
 
 std::string ServiceBaseAddress() {
-    return std::string("http://") + ServiceHost() + kGatekeeperPath;
+    return std::string("http://") + ServiceHostName() + kGatekeeperPath;
 }
 
 // A size of 0 leaves no room even for the terminator, and a null buffer with room claimed must

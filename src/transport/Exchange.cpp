@@ -43,6 +43,15 @@ bool CInetExchange::Proceed() const {
 }
 
 void CInetExchange::Connect(const std::string& host, INTERNET_PORT port) {
+    std::string name = host;
+    const size_t colon = host.rfind(':');
+    if (port == 0 && colon != std::string::npos && colon + 1 < host.size() &&
+        host.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
+        const unsigned long number = std::strtoul(host.c_str() + colon + 1, nullptr, 10);
+        ThrowHrIf(number == 0 || number > 65535, E_INVALIDARG);
+        name.resize(colon);
+        port = static_cast<INTERNET_PORT>(number);
+    }
     ThrowIfFailed(CreateInetSession(m_session.put()));
     ThrowIfFailed(m_session->Open(kInetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC,
                                   m_connection.put()));
@@ -51,7 +60,7 @@ void CInetExchange::Connect(const std::string& host, INTERNET_PORT port) {
                   INTERNET_INVALID_STATUS_CALLBACK,
               E_FAIL);
     ThrowIfFailed(
-        m_connection->Connect(host.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0, m_request.put()));
+        m_connection->Connect(name.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0, m_request.put()));
 }
 
 void CInetExchange::OpenRequest(const char* verb, const std::string& path, bool secure) {

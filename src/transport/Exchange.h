@@ -42,7 +42,7 @@ public:
     bool Proceed() const;
 
     // A new session (the system's proxy setting) and a connection to `host` on `port` (0: the
-    // scheme's default port).
+    // scheme's default port). A host given as "name:port" with port 0 connects to that port.
     void Connect(const std::string& host, INTERNET_PORT port = 0);
     // Opens the request for `path` with `verb`; `secure` asks for TLS.
     void OpenRequest(const char* verb, const std::string& path, bool secure = false);

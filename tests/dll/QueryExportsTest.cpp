@@ -219,6 +219,40 @@ TEST_F(QueryExportsTest, AServiceThatNeverAnswersHoldsNoWorkerAndNoTerminate) {
     CloseHandle(never);
 }
 
+// TARNIX_SERVICE, read by the outermost initialize, sends gatekeeper requests straight to another
+// place (no proxy involved); a value that is not "host[:port]" is ignored; browser addresses
+// always name the built-in host.
+TEST(ServiceOverride, SendsGatekeeperRequestsElsewhereButNotBrowserAddresses) {
+    TestService service;
+    service.SetDefault(Xml("<r><ok/><ATT>t</ATT></r>"));
+    const std::string local = "127.0.0.1:" + std::to_string(service.Port());
+    const struct { std::string value; bool direct; } cases[] = {
+        {local, true}, {"127.0.0.1:99999", false}, {"http://127.0.0.1/", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        ProxySetting proxy = c.direct ? ProxySetting::Off() : ProxySetting(service.Port());
+        ASSERT_TRUE(SetEnvironmentVariableA("TARNIX_SERVICE", c.value.c_str()));
+        ASSERT_EQ(S_OK, TARNIXInitialize(0));
+        SetEnvironmentVariableA("TARNIX_SERVICE", nullptr);  // read once, at the initialize
+        IQueryRequest* request = nullptr;
+        ASSERT_EQ(S_OK, TarnixLogin("u", "p", &request));
+        EXPECT_EQ(S_OK, WaitForRequest(request));
+        request->Release();
+        char address[256];
+        ASSERT_EQ(S_OK, TarnixGetLoginURL(address, sizeof address, "c"));
+        TARNIXTerminate();
+        EXPECT_EQ(std::string("http://") + kServiceHost + "/vft/gatekeeper.ashx?op=login&cobrand=c", address);
+
+        auto sent = service.Requests().back();
+        if (c.direct) {
+            EXPECT_EQ("GET /vft/gatekeeper.ashx?op=apilogin&username=u&password=p HTTP/1.0", sent.requestLine);
+            EXPECT_EQ(local, sent.Header("Host"));
+        } else {
+            EXPECT_EQ(kServiceHost, sent.Host()) << "an unusable value must be ignored";
+        }
+    }
+}
+
 TEST(QueryExportsUninitialized, StartNothingAndHandOutNothing) {
     EXPECT_EQ(E_POINTER, TarnixLogin("u", "p", nullptr));
     IQueryRequest* request = reinterpret_cast<IQueryRequest*>(0x1);
