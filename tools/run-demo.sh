@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds the library, starts a stand-in for the online service on 127.0.0.1, points
-# WinINet's proxy setting at it, and runs the demonstration host program, which loads tarnix.dll
-# the way the genealogy application does and signs in, lists sites and lists online trees.
-# Arguments go to the host: [USER PASSWORD [COBRAND]].
+# The main job: builds everything, starts the local online-tree service with its seed data,
+# points the library at it (TARNIX_SERVICE), and runs a scripted session of the `tarnix`
+# command-line host through the library's operations, printing each command and what came back.
+# The session runs on the x86 build (the one the genealogy application loads) where this
+# machine runs 32-bit programs, else on x64. The service is stopped at the end.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -10,29 +11,57 @@ bash "$TARNIX_ROOT/tools/install-deps.sh"
 tarnix_build
 
 service_pid=
+work=$(mktemp -d)
 stop_all() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
+  if [ -n "$service_pid" ]; then
+    kill "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+  fi
   tarnix_stop_wine
+  rm -rf "$work"
 }
 trap stop_all EXIT
-tarnix_start_wine x86_64 || { echo "Wine does not run 64-bit programs in $WINEPREFIX" >&2; exit 1; }
 
-bin=$TARNIX_BUILD/x86_64/bin
-portfile=$(mktemp)
-(cd "$bin" && exec wine tarnix_demo_service.exe </dev/null >"$portfile") &
+arch=x86_64
+if [ -z "$(tarnix_x86_obstacle)" ] && tarnix_start_wine i686 2>/dev/null; then
+  arch=i686
+else
+  tarnix_start_wine x86_64 || { echo "Wine does not run 64-bit programs in $WINEPREFIX" >&2; exit 1; }
+fi
+bin=$TARNIX_BUILD/$arch/bin
+
+tarnix_log "starting the local online-tree service (native, seeded)"
+mkdir -p "$work/data/files"
+printf 'A page of the Haverfield parish register, transcribed.\r\n%.0s' $(seq 40000) >"$work/data/files/register.txt"
+"$TARNIX_BUILD/service/tarnix-service" --port 0 --data "$work/data" \
+  --seed "$TARNIX_ROOT/service/seed/haverfield.ged" --records "$TARNIX_ROOT/service/seed/records" \
+  --exe-version 7.2.16 --webctl-version 3.1.0 --tarnix-version 1.0.0 \
+  >"$work/service.out" 2>"$work/service.log" &
 service_pid=$!
-for _ in $(seq 200); do grep -q '^port ' "$portfile" && break; sleep 0.1; done
-port=$(sed -n 's/^port \([0-9]*\).*/\1/p' "$portfile" | head -n1)
-rm -f "$portfile"
-[ -n "$port" ] || { echo "the demonstration service did not start" >&2; exit 1; }
-tarnix_log "stand-in service on 127.0.0.1:$port (WinINet proxy)"
+for _ in $(seq 100); do grep -q 'listening on' "$work/service.out" 2>/dev/null && break; sleep 0.1; done
+address=$(sed -n 's/^listening on \([0-9.:]*\).*/\1/p' "$work/service.out" | head -n1)
+[ -n "$address" ] || { echo "the service did not start:" >&2; cat "$work/service.log" >&2; exit 1; }
+export TARNIX_SERVICE=$address
+echo "service at $address (TARNIX_SERVICE), demo user demo / demo-pass; library: $arch build"
 
-settings='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
-wine reg add "$settings" /v ProxyEnable /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1
-wine reg add "$settings" /v ProxyServer /t REG_SZ /d "127.0.0.1:$port" /f </dev/null >/dev/null 2>&1
+# Runs the command-line host, showing the command line first.
+tarnix() {
+  printf '\n$ tarnix %s\n' "$*"
+  (cd "$bin" && wine tarnix.exe "$@" </dev/null)
+}
 
-tarnix_log "demonstration host"
-status=0
-(cd "$bin" && wine tarnix_demo.exe --dll tarnix.dll "$@" </dev/null) || status=$?
-wine reg add "$settings" /v ProxyEnable /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
-exit $status
+tarnix_log "a scripted session of the command-line host"
+tarnix connect || true
+printf '\n$ tarnix login demo ********\n'
+TARNIX_TICKET=$(cd "$bin" && wine tarnix.exe login demo demo-pass </dev/null | tr -d '\r')
+export TARNIX_TICKET
+echo "(a ticket of ${#TARNIX_TICKET} characters, kept in the environment only)"
+tarnix sites
+tarnix trees
+tarnix address search-trees --surname Haverfield --birth-year 1851 --method 1
+tarnix encode "Mary Ann O'Brien & co"
+printf '\n$ tarnix login demo wrong-password\n'
+(cd "$bin" && wine tarnix.exe login demo wrong-password </dev/null) && exit 1 || echo "(refused, as it should be)"
+
+tarnix_log "the service's log (one line per request, no secrets)"
+cat "$work/service.log"
