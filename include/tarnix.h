@@ -155,6 +155,69 @@ TARNIX_API HRESULT TARNIX_STDCALL TarnixListUserSites(const char *ticket,
 TARNIX_API HRESULT TARNIX_STDCALL TarnixListOnlineFamilyTrees(const char *ticket,
     const char *cobrand, IQueryRequest **request);
 
+/* ---- Downloads (need TARNIXInitialize) ---------------------------------------------------- */
+/*
+ * IDownloadRequest: one file fetched with an HTTP GET and written to a local file as it arrives.
+ *   slot 4 GetContentType, 5 GetTotalBytes, 6 GetBytesReceived, 7 GetStream.
+ * GetStatus reports REQUEST_STATE_RUNNING once the answer's headers are in and the body is being
+ * written, REQUEST_STATE_DONE once the whole body is in the file. Slots 4 to 6 answer from
+ * RUNNING on, GetStream only when DONE; before that they give E_PENDING, after a failure the
+ * failure. GetContentType needs a buffer of the type's length plus one (E_INVALIDARG and the
+ * buffer untouched otherwise); an answer without the header gives an empty type.
+ * GetTotalBytes is the answer's Content-Length, 0 when it has none or one that is not a number
+ * of at most 32 bits; GetBytesReceived never exceeds it and equals it once DONE (so without a
+ * length the host sees no progress until the end). GetStream hands out the downloaded file as
+ * a stream at its first byte; every caller shares that one stream and its position.
+ * Failures: an answer status outside 200-299 fails with 0x80190000 | status (404 gives
+ * 0x80190194) before any file is created or an existing one truncated; a body that ends before
+ * its Content-Length fails with 0x80072EFE. A temporary file goes with the last reference to the
+ * request and its stream. A named file that a transfer had begun to fill, and that failed or
+ * was given up (released by the host), stays on disk with the bytes written so far.
+ */
+#undef INTERFACE
+#define INTERFACE IDownloadRequest
+DECLARE_INTERFACE_(IDownloadRequest, IRequest)
+{
+    STDMETHOD(QueryInterface)(THIS_ REFIID riid, void **ppv) PURE;
+    STDMETHOD_(ULONG, AddRef)(THIS) PURE;
+    STDMETHOD_(ULONG, Release)(THIS) PURE;
+    STDMETHOD(GetStatus)(THIS_ LONG *state) PURE;
+    STDMETHOD(GetContentType)(THIS_ char *buffer, ULONG bufferSize) PURE;
+    STDMETHOD(GetTotalBytes)(THIS_ ULONG *totalBytes) PURE;
+    STDMETHOD(GetBytesReceived)(THIS_ ULONG *bytesReceived) PURE;
+    STDMETHOD(GetStream)(THIS_ IStream **stream) PURE;
+};
+#undef INTERFACE
+
+#if !defined(__cplusplus) || defined(CINTERFACE)
+#define IDownloadRequest_QueryInterface(p, a, b) (p)->lpVtbl->QueryInterface(p, a, b)
+#define IDownloadRequest_AddRef(p) (p)->lpVtbl->AddRef(p)
+#define IDownloadRequest_Release(p) (p)->lpVtbl->Release(p)
+#define IDownloadRequest_GetStatus(p, a) (p)->lpVtbl->GetStatus(p, a)
+#define IDownloadRequest_GetContentType(p, a, b) (p)->lpVtbl->GetContentType(p, a, b)
+#define IDownloadRequest_GetTotalBytes(p, a) (p)->lpVtbl->GetTotalBytes(p, a)
+#define IDownloadRequest_GetBytesReceived(p, a) (p)->lpVtbl->GetBytesReceived(p, a)
+#define IDownloadRequest_GetStream(p, a) (p)->lpVtbl->GetStream(p, a)
+#endif
+
+/*
+ * Each queues a download and stores it, with one reference for the caller, in *request; on
+ * failure (E_POINTER for a null request argument, E_FAIL when the library is not initialized
+ * or the queue is full) nothing is stored. A null text reads as empty.
+ */
+/* GETs objectPath (path and query) from server (a host name, no scheme) over HTTP, port 80,
+ * into a temporary file that the host reads through GetStream. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixGetInternetFile(const char *server, const char *objectPath,
+    IDownloadRequest **request);
+/* Asks the service where the export of the online tree collectionId lies (oftdownload; the
+ * identifier is escaped, ticket and co-brand code are sent as given), then downloads that file
+ * from the address's host and port, with TLS for an https address, into destinationFile (a
+ * temporary file when null or empty). Until the file's answer arrives the state stays PENDING;
+ * a service error answer becomes the status, an answer without an address gives E_FAIL. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixDownloadOnlineFamilyTree(const char *ticket,
+    const char *collectionId, const char *destinationFile, const char *cobrand,
+    IDownloadRequest **request);
+
 #ifdef __cplusplus
 }
 #endif

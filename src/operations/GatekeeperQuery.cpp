@@ -4,14 +4,16 @@
 
 namespace tarnix {
 
-ComPtr<IXMLDOMNode> CGatekeeperQuery::FetchCheckedAnswer() {
-    if (!Wanted()) return nullptr;
-    ComPtr<IStream> answer = FetchToStream(*this, Host(), Path(), "GET", nullptr, 0, nullptr, 0);
-    if (!Wanted()) return nullptr;
+ComPtr<IXMLDOMNode> FetchCheckedAnswer(const CRequestCore& request, const std::string& host, const std::string& path) {
+    if (!request.Wanted()) return nullptr;
+    ComPtr<IStream> answer = FetchToStream(request, host, path, "GET", nullptr, 0, nullptr, 0);
+    if (!request.Wanted()) return nullptr;
     ComPtr<IXMLDOMNode> document = CheckAnswerStatus(LoadAnswerDocument(answer.get()).get());
-    if (!Wanted()) return nullptr;
+    if (!request.Wanted()) return nullptr;
     return document;
 }
+
+ComPtr<IXMLDOMNode> CGatekeeperQuery::FetchCheckedAnswer() { return tarnix::FetchCheckedAnswer(*this, Host(), Path()); }
 
 bool CGatekeeperQuery::StoreRows(IXMLDOMNode* document, const char* pattern,
                                  std::initializer_list<const char*> fields) {

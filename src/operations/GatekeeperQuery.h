@@ -10,6 +10,11 @@
 
 namespace tarnix {
 
+// GETs `path` from `host` on behalf of `request` and gives back the checked answer's document
+// node; null when the host let go of the request meanwhile. A service error answer is raised as
+// its HRESULT.
+ComPtr<IXMLDOMNode> FetchCheckedAnswer(const CRequestCore& request, const std::string& host, const std::string& path);
+
 class CGatekeeperQuery : public CQueryRequest {
 protected:
     // GETs the path and gives back the checked answer's document node; null when the host let

@@ -38,3 +38,24 @@ int main(void)
     (void)call;
     return n == 0;
 }
+
+/* Downloads: external, so that both are kept and their imports must resolve. */
+const void *const kDownloadExports[] = {
+    (const void *)&TarnixGetInternetFile,
+    (const void *)&TarnixDownloadOnlineFamilyTree,
+};
+
+void CallDownloadThroughVtable(IDownloadRequest *request)
+{
+    LONG state = 0;
+    char type[8];
+    ULONG count = 0;
+    IStream *stream = NULL;
+    IDownloadRequest_GetStatus(request, &state);
+    IDownloadRequest_GetContentType(request, type, sizeof type);
+    IDownloadRequest_GetTotalBytes(request, &count);
+    IDownloadRequest_GetBytesReceived(request, &count);
+    if (SUCCEEDED(IDownloadRequest_GetStream(request, &stream)))
+        stream->lpVtbl->Release(stream);
+    IDownloadRequest_Release(request);
+}

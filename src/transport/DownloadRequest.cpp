@@ -1,0 +1,155 @@
+#include "transport/DownloadRequest.h"
+
+#include <cstring>
+
+#include "support/Text.h"
+#include "transport/Exchange.h"
+#include "transport/FileStream.h"
+
+namespace tarnix {
+
+ULONG ParseContentLength(const std::string& text) noexcept {
+    const char* blanks = " \t\r\n";
+    size_t i = text.find_first_not_of(blanks);
+    if (i == std::string::npos) return 0;
+    const size_t end = text.find_last_not_of(blanks) + 1;
+    if (text[i] == '+') ++i;
+    if (i == end) return 0;
+    unsigned long long value = 0;
+    for (; i < end; ++i) {
+        if (text[i] < '0' || text[i] > '9') return 0;
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        if (value > 0xFFFFFFFFull) return 0;
+    }
+    return static_cast<ULONG>(value);
+}
+
+void CDownloadRequest::Configure(std::string host, std::string objectPath, const char* destination) {
+    Lock lock(m_lock);
+    m_objectPath = std::move(objectPath);
+    m_destination = TextOrEmpty(destination);
+    m_port = 0;
+    m_secure = false;
+    m_contentType.clear();
+    m_totalBytes = 0;
+    m_bytesReceived = 0;
+    m_result.reset();
+    ConfigureCore(std::move(host));
+}
+
+void CDownloadRequest::Retarget(std::string host, INTERNET_PORT port, bool secure, std::string objectPath) {
+    Lock lock(m_lock);
+    m_host = std::move(host);
+    m_port = port;
+    m_secure = secure;
+    m_objectPath = std::move(objectPath);
+}
+
+void CDownloadRequest::BeginTransfer(std::string contentType, ULONG totalBytes) {
+    Lock lock(m_lock);
+    m_state = REQUEST_STATE_RUNNING;
+    m_contentType = std::move(contentType);
+    m_totalBytes = totalBytes;
+    m_bytesReceived = 0;
+}
+
+void CDownloadRequest::AddBytesReceived(ULONG count) {
+    Lock lock(m_lock);
+    // Compared without overflow: the sum may pass 32 bits when the announced length is short.
+    m_bytesReceived = count < m_totalBytes - m_bytesReceived ? m_bytesReceived + count : m_totalBytes;
+}
+
+void CDownloadRequest::FinishTransfer(IStream* stream) {
+    Lock lock(m_lock);
+    m_state = REQUEST_STATE_DONE;
+    m_bytesReceived = m_totalBytes;
+    m_result = ComPtr<IStream>(stream);
+}
+
+ComPtr<IStream> CDownloadRequest::OpenDestination() const {
+    if (m_destination.empty()) return CreateTempFileStream();
+    // An existing file is replaced.
+    return OpenFileStream(m_destination.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+}
+
+void CDownloadRequest::Process() {
+    if (!Wanted()) return;
+    CInetExchange exchange(*this);
+    exchange.Connect(Host(), m_port);
+    if (!exchange.Proceed()) return;
+    exchange.OpenRequest("GET", m_objectPath, m_secure);
+    if (!exchange.Send(nullptr, 0, nullptr, 0)) return;
+
+    // An error page is never handed over as the file: it fails before the destination is
+    // opened, so that nothing is created and an existing file keeps its contents.
+    const long status = exchange.StatusCode();
+    ThrowHrIf(status < 200 || status > 299, HResultFromHttpStatus(status));
+
+    std::string contentType, length;
+    exchange.QueryHeader(HTTP_QUERY_CONTENT_TYPE, contentType);  // stays empty without one
+    const ULONG total = exchange.QueryHeader(HTTP_QUERY_CONTENT_LENGTH, length) ? ParseContentLength(length) : 0;
+    BeginTransfer(std::move(contentType), total);
+
+    ComPtr<IStream> file = OpenDestination();
+    ULONGLONG received = 0;
+    for (;;) {
+        const char* block = nullptr;
+        DWORD read = 0;
+        // Given up: a named file keeps what it has, a temporary one goes with `file`.
+        if (!exchange.Read(block, read)) return;
+        if (read == 0) break;
+        ULONG written = 0;
+        ThrowIfFailed(file->Write(block, read, &written));
+        ThrowHrIf(written != read, E_FAIL);
+        received += read;
+        AddBytesReceived(read);
+    }
+    // The platform ends a body cut short as quietly as a whole one: a file that lacks part of
+    // what was announced must not pass for complete.
+    ThrowHrIf(total != 0 && received < total, HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED));
+    FinishTransfer(file.get());
+}
+
+HRESULT CDownloadRequest::TransferReadable() const noexcept {
+    if (m_status != S_OK) return m_status;
+    return m_state == REQUEST_STATE_PENDING ? E_PENDING : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CDownloadRequest::GetContentType(char* buffer, ULONG bufferSize) {
+    Lock lock(m_lock);
+    if (HRESULT hr = TransferReadable(); hr != S_OK) return hr;
+    if (m_contentType.size() + 1 > bufferSize) return E_INVALIDARG;
+    if (!buffer) return E_POINTER;
+    std::memcpy(buffer, m_contentType.c_str(), m_contentType.size() + 1);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CDownloadRequest::GetTotalBytes(ULONG* totalBytes) {
+    Lock lock(m_lock);
+    if (HRESULT hr = TransferReadable(); hr != S_OK) return hr;
+    if (!totalBytes) return E_POINTER;
+    *totalBytes = m_totalBytes;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CDownloadRequest::GetBytesReceived(ULONG* bytesReceived) {
+    Lock lock(m_lock);
+    if (HRESULT hr = TransferReadable(); hr != S_OK) return hr;
+    if (!bytesReceived) return E_POINTER;
+    *bytesReceived = m_bytesReceived;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CDownloadRequest::GetStream(IStream** stream) {
+    Lock lock(m_lock);
+    if (HRESULT hr = ResultsReadable(); hr != S_OK) return hr;
+    if (!stream) return E_POINTER;
+    // A seek of a local file: the only I/O done under the lock, so that every caller gets the
+    // stream at its first byte.
+    LARGE_INTEGER start = {};
+    if (HRESULT hr = m_result->Seek(start, STREAM_SEEK_SET, nullptr); FAILED(hr)) return hr;
+    *stream = ComPtr<IStream>(m_result).release();
+    return S_OK;
+}
+
+}  // namespace tarnix

@@ -1,0 +1,74 @@
+// CDownloadRequest: one file fetched with an HTTP GET and written to a local file as it arrives,
+// with counters that the host polls while it runs. The body passes through one 4096-byte block
+// straight into the file, so a download of any size runs in constant memory; the request's lock
+// guards the counters only and is never held across network or file I/O.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+#include <wininet.h>
+
+#include <string>
+
+#include "requests/RequestBase.h"
+#include "support/Handles.h"
+
+namespace tarnix {
+
+class CDownloadRequest : public CRequestBase<IDownloadRequest> {
+public:
+    // IDownloadRequest
+    HRESULT STDMETHODCALLTYPE GetContentType(char* buffer, ULONG bufferSize) override;
+    HRESULT STDMETHODCALLTYPE GetTotalBytes(ULONG* totalBytes) override;
+    HRESULT STDMETHODCALLTYPE GetBytesReceived(ULONG* bytesReceived) override;
+    HRESULT STDMETHODCALLTYPE GetStream(IStream** stream) override;
+
+    // Where to fetch from (plain HTTP to the default port) and where to put the body: a named
+    // file, or a temporary one when `destination` is null or empty. Makes the request wanted and
+    // pending, without counters or result.
+    void Configure(std::string host, std::string objectPath, const char* destination);
+
+    CDownloadRequest() = default;
+
+protected:
+    ~CDownloadRequest() override = default;
+
+    void Process() override;
+
+    // The address the file is fetched from, in place of the configured one (on the worker, before
+    // the download starts). `port` 0 is the scheme's default.
+    void Retarget(std::string host, INTERNET_PORT port, bool secure, std::string objectPath);
+    const std::string& ObjectPath() const noexcept { return m_objectPath; }
+
+    // The counters, each under the lock. Received never exceeds total; finishing makes it total.
+    void BeginTransfer(std::string contentType, ULONG totalBytes);
+    void AddBytesReceived(ULONG count);
+    void FinishTransfer(IStream* stream);
+
+private:
+    // Fails with the stored status, or E_PENDING until the transfer has begun. Call under m_lock.
+    HRESULT TransferReadable() const noexcept;
+    // Opens the destination; called only once an answer worth keeping has arrived.
+    ComPtr<IStream> OpenDestination() const;
+
+    std::string m_objectPath;
+    std::string m_destination;
+    INTERNET_PORT m_port = 0;
+    bool m_secure = false;
+    std::string m_contentType;
+    ULONG m_totalBytes = 0;
+    ULONG m_bytesReceived = 0;
+    ComPtr<IStream> m_result;
+};
+
+// Reads a Content-Length value. Only a plain decimal number of at most 32 bits counts (white
+// space around it and a plus sign allowed); anything else, a negative number included, gives 0,
+// as an absent header does, so that the counters keep their invariant.
+ULONG ParseContentLength(const std::string& text) noexcept;
+
+// The platform's HRESULT for an HTTP status: 0x80190000 | status (404 gives 0x80190194).
+inline HRESULT HResultFromHttpStatus(long status) noexcept {
+    return static_cast<HRESULT>(0x80190000u | (static_cast<unsigned long>(status) & 0xFFFFu));
+}
+
+}  // namespace tarnix

@@ -1,0 +1,316 @@
+// Web file and online tree downloads through tarnix.dll, against the local service: progress as a
+// host polls it, the file on disk, error answers and cut bodies, and a host that lets go.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "ProxySetting.h"
+#include "RequestWait.h"
+#include "TestService.h"
+#include "tarnix.h"
+
+namespace {
+
+using tarnix::test::HttpAnswer;
+using tarnix::test::ProxySetting;
+using tarnix::test::TestService;
+using tarnix::test::WaitForRequest;
+
+std::string Temp(const char* name = "") {
+    char directory[MAX_PATH + 1];
+    GetTempPathA(MAX_PATH, directory);
+    return std::string(directory) + name;
+}
+
+size_t TempFileCount() {
+    size_t count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(Temp("TAR*.tmp").c_str(), &found);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) ++count;
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    return count;
+}
+
+// A file's bytes; "<none>" when it cannot be opened: missing, or held open by a request.
+std::string FileBytes(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
+}
+
+std::string StreamBytes(IStream* stream) {
+    std::string bytes(1 << 16, '\0');
+    ULONG read = 0;
+    for (size_t at = 0;; at += read, bytes.resize(at + (1 << 16)))
+        if (FAILED(stream->Read(&bytes[at], 1 << 16, &read)) || read == 0) return bytes.substr(0, at);
+}
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i % 251);
+    return bytes;
+}
+
+HttpAnswer File(std::string body, const char* type = "application/octet-stream") {
+    return HttpAnswer{200, "OK", {{"Content-Type", type}}, std::move(body)};
+}
+
+HttpAnswer Gatekeeper(const std::string& address) {
+    return HttpAnswer{200, "OK", {}, "<r><ok/><GEDCOMFile>" + address + "</GEDCOMFile></r>"};
+}
+
+// Progress as the host reads it; `ok` turns false when a reading breaks the counters' rules.
+struct Progress {
+    ULONG total = 0, received = 0;
+    bool ok = true;
+    void Read(IDownloadRequest* request) {
+        ULONG t = 0, r = 0;
+        if (request->GetTotalBytes(&t) != S_OK || request->GetBytesReceived(&r) != S_OK) return;
+        ok = ok && r <= t && r >= received && (received == 0 || t == total);
+        total = t;
+        received = r;
+    }
+    void Until(IDownloadRequest* request, ULONG bytes) {
+        for (DWORD start = GetTickCount(); received < bytes && GetTickCount() - start < 20000; Sleep(2)) Read(request);
+    }
+};
+
+class DownloadExportsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, TARNIXInitialize(0));
+        DeleteFileA(destination.c_str());
+    }
+    void TearDown() override {
+        TARNIXTerminate();
+        DeleteFileA(destination.c_str());
+    }
+
+    IDownloadRequest* StartTree(const char* to) {
+        IDownloadRequest* request = nullptr;
+        EXPECT_EQ(S_OK, TarnixDownloadOnlineFamilyTree("t", "c", to, "b", &request));
+        return request;
+    }
+    HRESULT Finish(IDownloadRequest* request) {
+        HRESULT hr = WaitForRequest(request);
+        request->Release();
+        return hr;
+    }
+
+    TestService service;
+    ProxySetting proxy{service.Port()};
+    std::string destination = Temp("tarnix-download-test.ged");
+    size_t tempFiles = TempFileCount();
+};
+
+TEST_F(DownloadExportsTest, ATransferRunsFromPendingThroughProgressToTheWholeFile) {
+    HANDLE head = CreateEventA(nullptr, TRUE, FALSE, nullptr), rest = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HttpAnswer answer = File(Pattern(300000), "text/plain");
+    answer.hold = rest;
+    answer.holdAfterBytes = 100000;
+    service.On("/big", [&](const tarnix::test::ReceivedRequest&) { return WaitForSingleObject(head, 20000), answer; });
+    IDownloadRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixGetInternetFile("files.example", "/big?x=1", &request));
+    ASSERT_TRUE(service.WaitForRequests(1, 20000));
+    EXPECT_EQ("GET http://files.example:80/big?x=1 HTTP/1.0", service.Requests()[0].requestLine);
+
+    LONG state = -1;
+    ULONG count = 0xdeadbeef;
+    char type[16] = "untouched";
+    IStream* stream = nullptr;
+    EXPECT_EQ(S_OK, request->GetStatus(&state));
+    EXPECT_EQ(REQUEST_STATE_PENDING, state);
+    EXPECT_EQ(E_PENDING, request->GetTotalBytes(&count));
+    EXPECT_EQ(E_PENDING, request->GetBytesReceived(&count));
+    EXPECT_EQ(E_PENDING, request->GetContentType(type, sizeof type));
+    EXPECT_EQ(0xdeadbeef, count);
+
+    SetEvent(head);  // the headers and a third of the body
+    Progress progress;
+    progress.Until(request, 50000);
+    ASSERT_EQ(S_OK, request->GetStatus(&state));
+    EXPECT_EQ(REQUEST_STATE_RUNNING, state);
+    EXPECT_EQ(answer.body.size(), progress.total);
+    EXPECT_EQ(E_PENDING, request->GetStream(&stream));
+    EXPECT_EQ(E_INVALIDARG, request->GetContentType(type, 10)) << "no room for the terminator";
+    EXPECT_STREQ("untouched", type);
+    EXPECT_EQ(S_OK, request->GetContentType(type, 11));
+    EXPECT_STREQ("text/plain", type);
+
+    SetEvent(rest);
+    ASSERT_EQ(S_OK, WaitForRequest(request));
+    progress.Read(request);
+    EXPECT_TRUE(progress.ok);
+    EXPECT_EQ(answer.body.size(), progress.received);
+    // GetStream (slot 7) as a C host calls it, twice: each time from the first byte.
+    auto getStream = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IDownloadRequest*, IStream**)>(
+        (*reinterpret_cast<void***>(request))[7]);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(S_OK, getStream(request, &stream));
+        EXPECT_TRUE(StreamBytes(stream) == answer.body);
+        if (i == 0) stream->Release();
+    }
+    EXPECT_EQ(0u, request->Release());
+    EXPECT_EQ(tempFiles + 1, TempFileCount()) << "the stream still holds the temporary file";
+    stream->Release();
+    EXPECT_EQ(tempFiles, TempFileCount());
+    CloseHandle(head);
+    CloseHandle(rest);
+}
+
+TEST_F(DownloadExportsTest, WithoutAUsableLengthProgressShowsOnlyAtTheEnd) {
+    HttpAnswer answer = File(Pattern(200000));
+    answer.pieceSize = 16384;
+    answer.pieceDelayMs = 5;
+    for (const char* length : {"", "-5", "lots", "4294967496"}) {
+        SCOPED_TRACE(length);
+        answer.contentLength = *length != 0;
+        answer.headers.resize(1);
+        if (*length) answer.headers.push_back({"Content-Length", length});
+        service.SetDefault(answer);
+        IDownloadRequest* request = nullptr;
+        ASSERT_EQ(S_OK, TarnixGetInternetFile("files.example", "/f", &request));
+        Progress progress;
+        for (LONG state = 0; SUCCEEDED(request->GetStatus(&state)) && state != REQUEST_STATE_DONE; Sleep(2)) {
+            progress.Read(request);
+            EXPECT_EQ(0u, progress.received);
+        }
+        progress.Read(request);
+        EXPECT_EQ(0u, progress.total);
+        IStream* stream = nullptr;
+        ASSERT_EQ(S_OK, request->GetStream(&stream));
+        EXPECT_EQ(answer.body.size(), StreamBytes(stream).size());
+        stream->Release();
+        request->Release();
+    }
+}
+
+// An error answer never becomes the file, a body cut short never passes for whole, and a tree
+// whose address cannot be had makes no file.
+TEST_F(DownloadExportsTest, FailuresLeaveNoFileAndTruncateNone) {
+    HttpAnswer cut = File(Pattern(50000));
+    cut.dropAfter = 20000;
+    const std::string file = "http://files.example/t.ged";
+    const struct {
+        const char* what;
+        HttpAnswer gatekeeper, answer;
+        HRESULT status;
+        const char* left;  // the named destination afterwards ("keep me" was there); null: a part of the body
+    } cases[] = {
+        {"404", Gatekeeper(file), HttpAnswer{404, "Not Found", {}, "<html/>"}, static_cast<HRESULT>(0x80190194),
+         "keep me"},
+        {"500", Gatekeeper(file), HttpAnswer{500, "Oops", {}, "<html/>"}, static_cast<HRESULT>(0x801901F4), "keep me"},
+        {"cut short", Gatekeeper(file), cut, static_cast<HRESULT>(0x80072EFE), nullptr},
+        {"empty address", Gatekeeper(""), File("x"), E_FAIL, "keep me"},
+        {"not an address", Gatekeeper("files/t.ged"), File("x"), static_cast<HRESULT>(0x80072EE6), "keep me"},
+        {"service error", HttpAnswer{200, "OK", {}, "<r><error><hresult>8007139F</hresult></error></r>"}, File("x"),
+         static_cast<HRESULT>(0x8007139F), "keep me"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestService own;
+        ProxySetting ownProxy(own.Port());
+        own.On("op=oftdownload", c.gatekeeper);
+        own.SetDefault(c.answer);
+        std::ofstream(destination) << "keep me";
+        EXPECT_EQ(c.status, Finish(StartTree(destination.c_str())));
+        const std::string left = FileBytes(destination);
+        if (c.left) EXPECT_EQ(c.left, left);
+        else EXPECT_TRUE(left.size() < c.answer.body.size() && left == c.answer.body.substr(0, left.size()));
+        EXPECT_EQ(c.status, Finish(StartTree(nullptr)));
+        EXPECT_EQ(tempFiles, TempFileCount());
+        DeleteFileA(destination.c_str());
+    }
+}
+
+TEST_F(DownloadExportsTest, AHostLettingGoMidTransferStopsIt) {
+    HttpAnswer slow = File(Pattern(4000000));
+    slow.pieceSize = 8192;
+    slow.pieceDelayMs = 10;
+    service.SetDefault(slow);
+    service.On("op=oftdownload", Gatekeeper("http://files.example/t.ged"));
+    for (const char* to : {destination.c_str(), static_cast<const char*>(nullptr)}) {
+        IDownloadRequest* request = StartTree(to);
+        Progress progress;
+        progress.Until(request, 50000);
+        EXPECT_GE(progress.received, 50000u);
+        request->Release();
+        std::string kept = "<none>";
+        // Until the worker has closed the file: a named one opens, a temporary one is gone.
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(10)) {
+            kept = FileBytes(destination);
+            if (to ? kept != "<none>" : TempFileCount() == tempFiles) break;
+        }
+        EXPECT_EQ(tempFiles, TempFileCount());
+        if (!to) break;
+        EXPECT_TRUE(kept.size() >= 50000 && kept.size() < slow.body.size() && kept == slow.body.substr(0, kept.size()));
+        Sleep(300);
+        EXPECT_EQ(kept.size(), FileBytes(destination).size()) << "the file still grows";
+    }
+}
+
+TEST_F(DownloadExportsTest, AnOnlineTreeComesFromWhereTheServiceSaysByteForByte) {
+    const std::string gedcom = "0 HEAD\r\n" + Pattern(70000) + "0 TRLR\r\n";
+    service.On("/exports/", File(gedcom, "application/x-gedcom"));
+    service.On("op=oftdownload", Gatekeeper("http://files.example:8123/exports/t.ged?k=1&amp;v=%41"));
+    IDownloadRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixDownloadOnlineFamilyTree("Tk+%41&=", "a b&c", destination.c_str(), "co&b", &request));
+    ASSERT_EQ(S_OK, WaitForRequest(request));
+    ASSERT_EQ(2u, service.RequestCount());
+    EXPECT_EQ(TARNIX_EXPECTED_SERVICE_HOST, service.Requests()[0].Host());
+    EXPECT_EQ("/vft/gatekeeper.ashx?op=oftdownload&att=Tk+%41&=&collectionid=a%20b%26c&cobrand=co&b",
+              service.Requests()[0].Path());
+    EXPECT_EQ("GET http://files.example:8123/exports/t.ged?k=1&v=%41 HTTP/1.0", service.Requests()[1].requestLine);
+    request->Release();
+    EXPECT_TRUE(FileBytes(destination) == gedcom);
+}
+
+// TLS goes through the proxy as a tunnel to the address's host on the https port.
+TEST_F(DownloadExportsTest, AnHttpsAddressIsFetchedWithTls) {
+    service.On("op=oftdownload", Gatekeeper("https://secure.example/t.ged"));
+    const HRESULT hr = Finish(StartTree(destination.c_str()));
+    EXPECT_TRUE(FAILED(hr) && hr != E_PENDING) << std::hex << hr;  // the test service has no tunnel
+    ASSERT_EQ(2u, service.RequestCount());
+    EXPECT_EQ(0u, service.Requests()[1].requestLine.find("CONNECT secure.example:443 "));
+}
+
+TEST_F(DownloadExportsTest, ReleasingDuringTheGatekeeperExchangeCreatesNoFile) {
+    HANDLE answer = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HttpAnswer held = Gatekeeper("http://files.example/t.ged");
+    held.hold = answer;
+    held.holdBeforeHead = true;
+    service.On("op=oftdownload", held);
+    service.SetDefault(File("0 HEAD\r\n"));
+    IDownloadRequest* request = StartTree(destination.c_str());
+    ASSERT_TRUE(service.WaitForRequests(1, 20000));
+    request->Release();
+    SetEvent(answer);
+    EXPECT_FALSE(service.WaitForRequests(2, 1000)) << "the file was asked for";
+    EXPECT_EQ("<none>", FileBytes(destination));
+    CloseHandle(answer);
+}
+
+TEST_F(DownloadExportsTest, AnUnresolvableHostFailsWithoutAFile) {
+    ProxySetting direct = ProxySetting::Off();
+    IDownloadRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixGetInternetFile("no-such-host.invalid", "/f", &request));
+    EXPECT_EQ(static_cast<HRESULT>(0x80072EE7), Finish(request));
+    EXPECT_EQ(tempFiles, TempFileCount());
+}
+
+TEST_F(DownloadExportsTest, NullArgumentsQueueNothingAndNullTextsReadAsEmpty) {
+    EXPECT_EQ(E_POINTER, TarnixGetInternetFile("h", "/p", nullptr));
+    EXPECT_EQ(E_POINTER, TarnixDownloadOnlineFamilyTree("t", "c", nullptr, "b", nullptr));
+    service.SetDefault(Gatekeeper(""));
+    IDownloadRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixGetInternetFile("files.example", nullptr, &request));
+    EXPECT_EQ(S_OK, Finish(request));
+    ASSERT_EQ(S_OK, TarnixDownloadOnlineFamilyTree(nullptr, nullptr, nullptr, nullptr, &request));
+    EXPECT_EQ(E_FAIL, Finish(request));
+    ASSERT_EQ(2u, service.RequestCount()) << "nothing was queued for the null out-parameters";
+    EXPECT_EQ("/", service.Requests()[0].Path());
+    EXPECT_EQ("/vft/gatekeeper.ashx?op=oftdownload&att=&collectionid=&cobrand=", service.Requests()[1].Path());
+}
+
+}  // namespace
