@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <io.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -222,8 +224,10 @@ std::string Size(double bytes) {
 ProgressLine::ProgressLine(std::string label) : m_label(std::move(label)), m_start(GetTickCount64()) {}
 
 void ProgressLine::Update(ULONG received, ULONG total) {
+    // In place on a console; a line a second when the output is kept (a log, a pipe).
+    static const bool console = _isatty(_fileno(stderr)) != 0;
     const ULONGLONG now = GetTickCount64();
-    if (now - m_lastDraw < 200 && received < total) return;
+    if (now - m_lastDraw < (console ? 200u : 1000u) && m_lastDraw != 0) return;
     m_lastDraw = now;
     const double seconds = static_cast<double>(now - m_start) / 1000.0;
     const double rate = seconds > 0 ? received / seconds : 0;
@@ -243,14 +247,14 @@ void ProgressLine::Update(ULONG received, ULONG total) {
     } else if (total > 0) {
         line += "  time left unknown";
     }
-    std::fprintf(stderr, "\r%-78s", line.c_str());
+    std::fprintf(stderr, console ? "\r%-78s" : "%s\n", line.c_str());
     std::fflush(stderr);
 }
 
 void ProgressLine::Finish(ULONG total) {
     m_lastDraw = 0;
     Update(total, total);
-    std::fprintf(stderr, "\n");
+    if (_isatty(_fileno(stderr))) std::fprintf(stderr, "\n");
 }
 
 }  // namespace cli

@@ -1,0 +1,89 @@
+// Downloads (any web file, an online tree) and, when the library has them, uploads.
+#include <cstdio>
+#include <vector>
+
+#include "Cli.h"
+
+namespace cli {
+
+namespace {
+
+// Follows a download to its end with a progress line drawn from the request's counters; then
+// copies the result to `out` when the library kept it in a temporary file.
+void FollowDownload(IDownloadRequest* request, const std::string& what, const std::string& out, bool toTemporary) {
+    ProgressLine progress(what);
+    ULONG received = 0, total = 0;
+    Wait(reinterpret_cast<IRequest*>(request), "downloading " + what, [&] {
+        // The counters answer once the headers are in (state 1); until then nothing to draw.
+        if (SUCCEEDED(request->GetTotalBytes(&total)) && SUCCEEDED(request->GetBytesReceived(&received)))
+            progress.Update(received, total);
+    });
+    Check(request->GetTotalBytes(&total), "reading the size");
+    progress.Finish(total);
+    char type[256] = {};
+    if (SUCCEEDED(request->GetContentType(type, sizeof type)) && *type) std::printf("content type: %s\n", type);
+    if (!toTemporary) {
+        std::printf("saved to %s\n", out.c_str());
+        return;
+    }
+    // Read back through the request's stream, as a host does with a download to no named file.
+    Held<IStream> stream;
+    Check(request->GetStream(&stream), "opening the downloaded data");
+    FILE* file = out == "-" ? stdout : std::fopen(out.c_str(), "wb");
+    if (!file) throw Failure{kFailed, "cannot write " + out};
+    std::vector<char> block(65536);
+    ULONGLONG copied = 0;
+    for (ULONG read = 0; SUCCEEDED(stream->Read(block.data(), static_cast<ULONG>(block.size()), &read)) && read > 0;) {
+        std::fwrite(block.data(), 1, read, file);
+        copied += read;
+    }
+    if (file != stdout) std::fclose(file);
+    if (out != "-") std::printf("saved %llu bytes to %s\n", copied, out.c_str());
+}
+
+int Get(const Args& args) {
+    const std::string server = args.At(0, "the server"), path = args.At(1, "the path");
+    const std::string out = args.Option("out");
+    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Held<IDownloadRequest> request;
+    // Without a destination of its own the body goes to a temporary file, read back here.
+    Check(TARNIX(TarnixGetInternetFile)(server.c_str(), path.c_str(), &request), "starting the download");
+    FollowDownload(request.p, path, out.empty() ? "-" : out, true);
+    request.p->Release();
+    request.p = nullptr;
+    TARNIX(TARNIXTerminate)();
+    return 0;
+}
+
+int DownloadTree(const Args& args) {
+    const std::string ticket = args.Ticket(), tree = args.Option("tree"), out = args.Option("out");
+    const std::string cobrand = args.Option("cobrand");
+    if (tree.empty()) throw Failure{kUsage, "--tree ID is needed (tarnix trees lists them)"};
+    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Held<IDownloadRequest> request;
+    Check(TARNIX(TarnixDownloadOnlineFamilyTree)(ticket.c_str(), tree.c_str(), out.c_str(), cobrand.c_str(), &request),
+          "starting the tree download");
+    FollowDownload(request.p, "tree " + tree, out.empty() ? "-" : out, out.empty());
+    request.p->Release();
+    request.p = nullptr;
+    TARNIX(TARNIXTerminate)();
+    return 0;
+}
+
+}  // namespace
+
+std::vector<Command> TransferCommands() {
+    return {
+        {"get", "SERVER PATH [--out FILE]", "Download any web file, showing its progress.",
+         "SERVER is a host name (host:port allowed), PATH the path and query on it. Without --out\n"
+         "the file goes to standard output. A status other than 2xx fails, as a body cut short does.",
+         {}, Get},
+        {"download-tree", "--ticket T --tree ID [--out FILE] [--cobrand C]",
+         "Download an exported online tree as a GEDCOM file, showing its progress.",
+         "Export it first (tarnix export); tarnix trees shows its download status. Without --out the\n"
+         "file goes to standard output.",
+         {}, DownloadTree},
+    };
+}
+
+}  // namespace cli
