@@ -1,5 +1,8 @@
 #include "frame/Library.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "support/Result.h"
 #include "support/Sync.h"
 #include "tarnix.h"
@@ -19,6 +22,12 @@ CriticalSection g_globalLock;
 LONG g_initializationCount = 0;
 
 CThreadPool* g_generalPool = nullptr;
+
+std::vector<TerminateAction> g_terminateActions;  // guarded by g_globalLock
+
+void RunTerminateActions() noexcept {
+    for (TerminateAction action : g_terminateActions) action();
+}
 
 // The search pool's holder gives its reference up at unload if the host never made the last
 // TARNIXTerminate.
@@ -64,6 +73,12 @@ LONG InitializationCount() noexcept { return g_initializationCount; }
 bool GeneralPoolRunning() noexcept { return g_generalPool != nullptr; }
 bool SearchPoolRunning() noexcept { return g_searchPool.pool != nullptr; }
 
+void AtLastTerminate(TerminateAction action) {
+    Lock lock(g_globalLock);
+    if (std::find(g_terminateActions.begin(), g_terminateActions.end(), action) == g_terminateActions.end())
+        g_terminateActions.push_back(action);
+}
+
 }  // namespace tarnix
 
 using namespace tarnix;
@@ -83,13 +98,14 @@ extern "C" HRESULT TARNIX_STDCALL TARNIXInitialize(DWORD /*reserved*/) {
 
 extern "C" void TARNIX_STDCALL TARNIXTerminate(void) {
     Lock lock(g_globalLock);
-    // An unmatched call leaves the count at 0, so the next TARNIXInitialize starts the pools.
-    if (g_initializationCount == 0) return;
-    if (--g_initializationCount == 0) {
+    // An unmatched call leaves the count at 0, so the next TARNIXInitialize starts the pools; it
+    // still ends what outlives the pools, which an earlier terminate may have had to leave.
+    if (g_initializationCount > 0 && --g_initializationCount == 0) {
         g_searchPool.Reset(nullptr);
         if (CThreadPool* general = g_generalPool) {
             g_generalPool = nullptr;
             general->Release();
         }
     }
+    if (g_initializationCount == 0) RunTerminateActions();
 }
