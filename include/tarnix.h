@@ -214,8 +214,8 @@ TARNIX_API HRESULT TARNIX_CDECL TarnixCheckVelmoraFamilyTreeVersion(const char *
  * the answer is in, writes HKEY_CURRENT_USER\software\<company>\<product>\VFTUpdates
  * "UpdateAvailable" (REG_DWORD): 1 when a component is newer on the service, else 0. A check
  * that fails writes nothing; one without an answer by the twelfth tick is given up. The window's
- * GWLP_USERDATA is taken over. A new check ends the one before; the last TARNIXTerminate ends a
- * running check (killing its timer when called on the window's thread). Returns the timer's
+ * GWLP_USERDATA is taken over. A new check ends the one before, and the last TARNIXTerminate
+ * ends a running check and kills its timer, from whichever thread. Returns the timer's
  * identifier, or 0 (no check) for a null window or when the check could not start, which is
  * also shown in a message box titled "Version Check".
  */

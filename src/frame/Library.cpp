@@ -98,14 +98,14 @@ extern "C" HRESULT TARNIX_STDCALL TARNIXInitialize(DWORD /*reserved*/) {
 
 extern "C" void TARNIX_STDCALL TARNIXTerminate(void) {
     Lock lock(g_globalLock);
-    // An unmatched call leaves the count at 0, so the next TARNIXInitialize starts the pools; it
-    // still ends what outlives the pools, which an earlier terminate may have had to leave.
-    if (g_initializationCount > 0 && --g_initializationCount == 0) {
+    // An unmatched call leaves the count at 0, so the next TARNIXInitialize starts the pools.
+    if (g_initializationCount == 0) return;
+    if (--g_initializationCount == 0) {
         g_searchPool.Reset(nullptr);
         if (CThreadPool* general = g_generalPool) {
             g_generalPool = nullptr;
             general->Release();
         }
+        RunTerminateActions();
     }
-    if (g_initializationCount == 0) RunTerminateActions();
 }

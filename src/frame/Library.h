@@ -36,8 +36,8 @@ bool GeneralPoolRunning() noexcept;
 bool SearchPoolRunning() noexcept;
 
 // Work that must end with the library's use, such as timers set on the host's windows: run by
-// every TARNIXTerminate that leaves the count at 0 (after the pools have stopped), on the
-// caller's thread, under the lock that serializes initialization. Do not register while holding
+// the last TARNIXTerminate (after the pools have stopped), on the caller's thread, under the
+// lock that serializes initialization. Do not register while holding
 // a lock that such an action takes. An action registered again is kept once.
 using TerminateAction = void (*)() noexcept;
 void AtLastTerminate(TerminateAction action);

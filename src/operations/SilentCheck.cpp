@@ -1,21 +1,17 @@
 // The silent update check: TarnixUpdateVelmoraFamilyTreeSilentCheck, the timer procedure that
 // watches its version check, and the update flag in the registry.
 //
-// The timer procedure lives in this module and runs from the host's message loop, so the module
-// stays loaded while a timer of ours may still be set: it takes a module reference with its
-// first timer and gives it back only inside a call of the host (which holds the module itself),
-// once no timer is left. The last TARNIXTerminate ends the running check and kills the timers it
-// may, so a host that terminates on the window's thread and then unloads really unloads.
+// The timer procedure lives in this module and runs from the host's message loop, so no timer of
+// ours may outlive the library's use: a new check kills the timer of the one before, and the last
+// TARNIXTerminate kills the running check's timer (the platform lets any thread of the process
+// kill it). While the library is initialized its pools keep the module loaded.
 #include "operations/SilentCheck.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <utility>
-#include <vector>
 
 #include "frame/Library.h"
 #include "operations/VersionText.h"
-#include "support/Module.h"
 #include "support/Result.h"
 #include "support/Sync.h"
 #include "support/Text.h"
@@ -31,37 +27,15 @@ struct SilentCheckState {
     SilentCheckRecord record;  // of the running check; no request once it has ended
     HWND window = nullptr;     // of the running check; null once it has ended
     ULONG ticks = 0;           // the running check's own count
-    std::vector<HWND> timers;  // windows on which a timer of ours may still be set
-    HMODULE module = nullptr;  // held while `timers` is not empty
 };
 SilentCheckState g_check;
 
-bool OwnedByThisThread(HWND window) noexcept {
-    return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
-}
-
-// Under the lock. A timer on another thread's window cannot be killed from here: it stays
-// known until its own tick kills it.
-void KillCheckTimer(HWND window) noexcept {
-    if (KillTimer(window, kSilentCheckTimerId) || !IsWindow(window) || OwnedByThisThread(window))
-        g_check.timers.erase(std::remove(g_check.timers.begin(), g_check.timers.end(), window), g_check.timers.end());
-}
-
-// Under the lock: the running check's timer goes (where this thread may) and its request with
-// it, so that a worker still waiting for the answer gives up.
+// Under the lock: the running check's timer goes, and its request with it, so that a worker
+// still waiting for the answer gives up.
 void EndCheck() noexcept {
-    if (g_check.window) KillCheckTimer(g_check.window);
+    if (g_check.window) KillTimer(g_check.window, kSilentCheckTimerId);
     g_check.window = nullptr;
     g_check.record.request.reset();
-}
-
-// Under the lock, and only inside a call of the host: released in the timer procedure, the last
-// reference would unmap the code that runs it.
-void ReleaseModuleIfNoTimer() noexcept {
-    auto& timers = g_check.timers;
-    timers.erase(std::remove_if(timers.begin(), timers.end(), [](HWND window) { return !IsWindow(window); }),
-                 timers.end());
-    if (timers.empty() && g_check.module) ReleaseModuleReference(std::exchange(g_check.module, nullptr));
 }
 
 // HKEY_CURRENT_USER\software\<company>\<product>\VFTUpdates "UpdateAvailable"; a failure at any
@@ -92,8 +66,11 @@ void Tick(HWND window) {
     {
         Lock lock(g_check.lock);
         // The running check is the library's own record: the window's user data may have been
-        // changed by the host since. A timer left from an earlier check ends here.
-        if (window != g_check.window || !g_check.record.request) return KillCheckTimer(window);
+        // changed by the host since. Any other timer of ours is a leftover and ends here.
+        if (window != g_check.window || !g_check.record.request) {
+            KillTimer(window, kSilentCheckTimerId);
+            return;
+        }
         if (++g_check.ticks >= kSilentCheckTickLimit) return EndCheck();
         LONG state = REQUEST_STATE_PENDING;
         if (FAILED(g_check.record.request->GetStatus(&state))) return EndCheck();
@@ -115,16 +92,14 @@ void CALLBACK SilentCheckTimerProc(HWND window, UINT, UINT_PTR, DWORD) noexcept 
         // Nothing may reach the host's message loop: a check that cannot go on ends.
         Lock lock(g_check.lock);
         if (window == g_check.window) EndCheck();
-        else KillCheckTimer(window);
+        KillTimer(window, kSilentCheckTimerId);
     }
 }
 
-// The check cannot finish without the pools.
+// The check cannot finish without the pools, and a timer left set could outlive the library.
 void EndAtTerminate() noexcept {
     Lock lock(g_check.lock);
     EndCheck();
-    for (size_t i = g_check.timers.size(); i-- > 0;) KillCheckTimer(g_check.timers[i]);
-    ReleaseModuleIfNoTimer();
 }
 
 UINT StartSilentCheck(HWND window, const char* companyKey, const char* productKey, const char* exeVersion,
@@ -140,19 +115,12 @@ UINT StartSilentCheck(HWND window, const char* companyKey, const char* productKe
     g_check.record = SilentCheckRecord{TextOrEmpty(companyKey),    TextOrEmpty(productKey),
                                        TextOrEmpty(exeVersion),    TextOrEmpty(webctlVersion),
                                        TextOrEmpty(tarnixVersion), std::move(request)};
-    // Known before it is set, so that no timer of ours goes unaccounted.
-    if (std::find(g_check.timers.begin(), g_check.timers.end(), window) == g_check.timers.end())
-        g_check.timers.push_back(window);
-    if (!g_check.module) g_check.module = AcquireModuleReference();
-
     const LONG_PTR hostData = SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&g_check.record));
     const UINT_PTR timer = SetTimer(window, kSilentCheckTimerId, SilentCheckPeriodMs(), &SilentCheckTimerProc);
     if (timer == 0) {
-        // No check runs (a window of another thread, say): the host keeps its user data.
+        // No check runs: the host keeps its user data.
         SetWindowLongPtrA(window, GWLP_USERDATA, hostData);
         g_check.record.request.reset();
-        KillCheckTimer(window);
-        ReleaseModuleIfNoTimer();
         return 0;
     }
     g_check.window = window;
@@ -173,9 +141,9 @@ UINT& SilentCheckPeriodMs() noexcept {
     return period;
 }
 
-bool SilentCheckTimerSet(HWND window) noexcept {
+bool SilentCheckRunning(HWND window) noexcept {
     Lock lock(g_check.lock);
-    return std::find(g_check.timers.begin(), g_check.timers.end(), window) != g_check.timers.end();
+    return window && g_check.window == window;
 }
 
 }  // namespace tarnix

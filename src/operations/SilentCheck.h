@@ -29,7 +29,7 @@ constexpr ULONG kSilentCheckTickLimit = 12;
 // The timer's period: 5000 ms. Tests linking the library statically shorten it.
 UINT& SilentCheckPeriodMs() noexcept;
 
-// True while a timer of the library may still be set on `window`.
-bool SilentCheckTimerSet(HWND window) noexcept;
+// True while the running check watches `window` with its timer.
+bool SilentCheckRunning(HWND window) noexcept;
 
 }  // namespace tarnix
