@@ -1,6 +1,7 @@
 // A small host program that uses tarnix.dll the way the genealogy application does: it loads
 // the DLL at run time, looks its exports up by name and drives them: connectivity, addresses,
-// sign-in, the user's sites and online trees, printing what comes back.
+// sign-in, the user's sites and online trees, search counts, the version check and the silent
+// update check from a window's message loop, printing what comes back.
 //
 //   tarnix_demo.exe [--dll PATH] [USER PASSWORD [COBRAND]]
 //
@@ -30,7 +31,7 @@ Fn Export(const char* name) {
 #define TARNIX_EXPORT(name) Export<decltype(&name)>(#name)
 
 // Polls the request as a host's timer would, until it fails or is done.
-HRESULT Wait(IQueryRequest* request) {
+HRESULT Wait(IRequest* request) {
     for (int i = 0; i < 600; ++i) {
         LONG state = REQUEST_STATE_PENDING;
         HRESULT hr = request->GetStatus(&state);
@@ -73,6 +74,67 @@ bool RunQuery(const char* title, HRESULT started, IQueryRequest** requestSlot, c
     return true;
 }
 
+// Runs one search count to its end and prints its three values; false when it failed.
+bool RunCount(const char* title, HRESULT started, ISearchCountRequest** requestSlot) {
+    std::printf("\n%s\n", title);
+    if (FAILED(started)) {
+        std::printf("  could not start: 0x%08lX\n", static_cast<unsigned long>(started));
+        return false;
+    }
+    ISearchCountRequest* request = *requestSlot;
+    HRESULT hr = Wait(request);
+    LONG first = 0, second = 0, last = 0;
+    if (SUCCEEDED(hr)) hr = request->GetFirstValue(&first);
+    if (SUCCEEDED(hr)) hr = request->GetSecondValue(&second);
+    if (SUCCEEDED(hr)) hr = request->GetLastValue(&last);
+    request->Release();
+    if (FAILED(hr)) {
+        std::printf("  failed: 0x%08lX\n", static_cast<unsigned long>(hr));
+        return false;
+    }
+    std::printf("  first (matches) %ld, second value (plus one) %ld, last %ld\n", static_cast<long>(first),
+                static_cast<long>(second), static_cast<long>(last));
+    return true;
+}
+
+constexpr char kDemoCompany[] = "TarnixDemo";
+constexpr char kDemoProduct[] = "VelmoraFamilyTree";
+
+DWORD ReadUpdateFlag() {
+    DWORD value = 0, size = sizeof value;
+    if (RegGetValueA(HKEY_CURRENT_USER, "software\\TarnixDemo\\VelmoraFamilyTree\\VFTUpdates", "UpdateAvailable",
+                     RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+        return 0xFFFFFFFF;
+    return value;
+}
+
+// Starts the silent update check on a window of this thread and runs the window's message loop,
+// as the application's main window does, until the library has written the update flag (its
+// timer ticks every 5 seconds and gives up after a minute).
+bool RunSilentCheck(decltype(&TarnixUpdateVelmoraFamilyTreeSilentCheck) silentCheck, const char* exe,
+                    const char* webctl, const char* tarnix, const char* cobrand) {
+    std::printf("\nsilent update check (local %s, %s, %s)\n", exe, webctl, tarnix);
+    RegDeleteTreeA(HKEY_CURRENT_USER, "software\\TarnixDemo");
+    HWND window = CreateWindowExA(0, "STATIC", "demo host", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    UINT timer = silentCheck(window, kDemoCompany, kDemoProduct, exe, webctl, tarnix, cobrand);
+    std::printf("  timer %u set; waiting for its ticks\n", timer);
+    const ULONGLONG start = GetTickCount64();
+    while (timer != 0 && ReadUpdateFlag() == 0xFFFFFFFF && GetTickCount64() - start < 65000) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    DestroyWindow(window);
+    DWORD flag = ReadUpdateFlag();
+    if (flag == 0xFFFFFFFF) {
+        std::printf("  no update flag written\n");
+        return false;
+    }
+    std::printf("  HKCU\\software\\%s\\%s\\VFTUpdates UpdateAvailable = %lu (after %.1f s)\n", kDemoCompany,
+                kDemoProduct, static_cast<unsigned long>(flag), (GetTickCount64() - start) / 1000.0);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,6 +166,10 @@ int main(int argc, char** argv) {
     auto login = TARNIX_EXPORT(TarnixLogin);
     auto listSites = TARNIX_EXPORT(TarnixListUserSites);
     auto listTrees = TARNIX_EXPORT(TarnixListOnlineFamilyTrees);
+    auto searchTree = TARNIX_EXPORT(TarnixSearchTree);
+    auto searchData = TARNIX_EXPORT(TarnixSearchData);
+    auto checkVersion = TARNIX_EXPORT(TarnixCheckVelmoraFamilyTreeVersion);
+    auto silentCheck = TARNIX_EXPORT(TarnixUpdateVelmoraFamilyTreeSilentCheck);
 
     HRESULT hr = initialize(0);
     std::printf("TARNIXInitialize: 0x%08lX\n", static_cast<unsigned long>(hr));
@@ -136,6 +202,28 @@ int main(int argc, char** argv) {
             exitCode = 0;
         }
     }
+
+    ISearchCountRequest* treeCount = nullptr;
+    bool counted = RunCount("tree search count: surname Haverfield",
+                            searchTree("Haverfield", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, cobrand,
+                                       &treeCount),
+                            &treeCount);
+    ISearchCountRequest* dataCount = nullptr;
+    counted = RunCount("record search count: surname Haverfield, born 1850",
+                       searchData("Haverfield", nullptr, nullptr, 1850, nullptr, 0, nullptr, nullptr, nullptr, cobrand,
+                                  &dataCount),
+                       &dataCount) && counted;
+
+    const char* exe = "7.2.15";
+    const char* webctl = "3.1.0";
+    const char* library = "1.0.0";
+    IQueryRequest* versions = nullptr;
+    std::string versionTitle = std::string("service versions (this host: ") + exe + ", " + webctl + ", " + library + ")";
+    bool checked = RunQuery(versionTitle.c_str(), checkVersion(exe, webctl, library, cobrand, &versions), &versions,
+                            {"EXE", "WEBCTL", "TARNIX"});
+    if (checked) versions->Release();
+    checked = RunSilentCheck(silentCheck, exe, webctl, library, cobrand) && checked;
+    if (!counted || !checked) exitCode = 1;
 
     terminate();
     std::printf("\nterminated\n");

@@ -1,5 +1,6 @@
 // A stand-in for the online service, for the demonstration: it answers sign-in, site list and
-// online tree list with a small fixed family of accounts, and logs every request it receives.
+// online tree list with a small fixed family of accounts, the search counts and the version
+// check with fixed answers, and logs every request it receives.
 // It prints "port N" once listening; the host reaches it through WinINet's proxy setting.
 #include <windows.h>
 
@@ -58,6 +59,18 @@ int main() {
                              "<CollectionID>77002</CollectionID><OFTName>Ohio branch</OFTName>"
                              "<Permission>1</Permission><DownloadStatus>2</DownloadStatus></oft>"
                              "</trees></answer>"));
+    });
+
+    // Search counts and the version check.
+    service.On("op=treesearchcount", [](const ReceivedRequest& r) {
+        return Logged(r, HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, "4,1,15"});
+    });
+    service.On("op=datasearchcount", [](const ReceivedRequest& r) {
+        return Logged(r, HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, "2,1,9"});
+    });
+    service.On("op=versioncompare", [](const ReceivedRequest& r) {
+        return Logged(r, Xml("<answer><ok/><xapi><exe>7.3.0</exe><webctl>3.1.0</webctl>"
+                             "<tarnix>1.0.0</tarnix></xapi></answer>"));
     });
 
     std::printf("port %u\n", static_cast<unsigned>(service.Port()));
