@@ -209,8 +209,8 @@ int main(int argc, char** argv) {
                                        &treeCount),
                             &treeCount);
     ISearchCountRequest* dataCount = nullptr;
-    counted = RunCount("record search count: surname Haverfield, born 1850",
-                       searchData("Haverfield", nullptr, nullptr, 1850, nullptr, 0, nullptr, nullptr, nullptr, cobrand,
+    counted = RunCount("record search count: surname Colley",
+                       searchData("Colley", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, cobrand,
                                   &dataCount),
                        &dataCount) && counted;
 
