@@ -218,6 +218,79 @@ TARNIX_API HRESULT TARNIX_STDCALL TarnixDownloadOnlineFamilyTree(const char *tic
     const char *collectionId, const char *destinationFile, const char *cobrand,
     IDownloadRequest **request);
 
+/* ---- Search counts and version checks (need TARNIXInitialize) ---------------------------- */
+
+/*
+ * ISearchCountRequest: how many results a search would give.
+ *   slot 4 GetSecondValue, 5 GetLastValue, 6 GetFirstValue.
+ * The service answers "first,second,...,last": first is the count of matches. GetSecondValue
+ * gives the second number plus one. A first number that is not above 0 (or an empty answer)
+ * finishes with all three at 0, so GetSecondValue then gives 1. Values read before the request
+ * is done give E_PENDING and leave *value untouched; a failed request gives its failure
+ * (E_FAIL when the service refused the search).
+ */
+#undef INTERFACE
+#define INTERFACE ISearchCountRequest
+DECLARE_INTERFACE_(ISearchCountRequest, IRequest)
+{
+    STDMETHOD(QueryInterface)(THIS_ REFIID riid, void **ppv) PURE;
+    STDMETHOD_(ULONG, AddRef)(THIS) PURE;
+    STDMETHOD_(ULONG, Release)(THIS) PURE;
+    STDMETHOD(GetStatus)(THIS_ LONG *state) PURE;
+    STDMETHOD(GetSecondValue)(THIS_ LONG *value) PURE;
+    STDMETHOD(GetLastValue)(THIS_ LONG *value) PURE;
+    STDMETHOD(GetFirstValue)(THIS_ LONG *value) PURE;
+};
+#undef INTERFACE
+
+#if !defined(__cplusplus) || defined(CINTERFACE)
+#define ISearchCountRequest_QueryInterface(p, a, b) (p)->lpVtbl->QueryInterface(p, a, b)
+#define ISearchCountRequest_AddRef(p) (p)->lpVtbl->AddRef(p)
+#define ISearchCountRequest_Release(p) (p)->lpVtbl->Release(p)
+#define ISearchCountRequest_GetStatus(p, a) (p)->lpVtbl->GetStatus(p, a)
+#define ISearchCountRequest_GetSecondValue(p, a) (p)->lpVtbl->GetSecondValue(p, a)
+#define ISearchCountRequest_GetLastValue(p, a) (p)->lpVtbl->GetLastValue(p, a)
+#define ISearchCountRequest_GetFirstValue(p, a) (p)->lpVtbl->GetFirstValue(p, a)
+#endif
+
+/*
+ * Counts matches in the online trees (TarnixSearchTree) or in the service's records
+ * (TarnixSearchData). The fields are those of the search addresses (escaped, absent when empty
+ * or, for years, not above 0). Stores the request in *request as the query exports do.
+ */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixSearchTree(const char *surname, const char *givenNames,
+    const char *birthPlace, int birthYear, const char *deathPlace, int deathYear,
+    const char *father, const char *mother, const char *spouse, const char *cobrand,
+    ISearchCountRequest **request);
+TARNIX_API HRESULT TARNIX_STDCALL TarnixSearchData(const char *surname, const char *givenNames,
+    const char *birthPlace, int birthYear, const char *deathPlace, int deathYear,
+    const char *father, const char *mother, const char *spouse, const char *cobrand,
+    ISearchCountRequest **request);
+
+/*
+ * Asks the service for the current versions of the application's executable, its web control
+ * and this library: one row with "EXE", "WEBCTL" and "TARNIX" (no row when the service names
+ * none). The four texts are sent as given, not escaped.
+ */
+TARNIX_API HRESULT TARNIX_CDECL TarnixCheckVelmoraFamilyTreeVersion(const char *exeVersion,
+    const char *webctlVersion, const char *tarnixVersion, const char *cobrand,
+    IQueryRequest **request);
+
+/*
+ * Starts the version check in the background and watches it with timer 305 (every 5 seconds) on
+ * the window, which must belong to the calling thread, whose message loop runs the timer. When
+ * the answer is in, writes HKEY_CURRENT_USER\software\<company>\<product>\VFTUpdates
+ * "UpdateAvailable" (REG_DWORD): 1 when a component is newer on the service, else 0. A check
+ * that fails writes nothing; one without an answer by the twelfth tick is given up. The window's
+ * GWLP_USERDATA is taken over. A new check ends the one before, and the last TARNIXTerminate
+ * ends a running check and kills its timer, from whichever thread. Returns the timer's
+ * identifier, or 0 (no check) for a null window or when the check could not start, which is
+ * also shown in a message box titled "Version Check".
+ */
+TARNIX_API UINT TARNIX_CDECL TarnixUpdateVelmoraFamilyTreeSilentCheck(HWND window,
+    const char *companyKey, const char *productKey, const char *exeVersion,
+    const char *webctlVersion, const char *tarnixVersion, const char *cobrand);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,6 +1,8 @@
 #include "frame/Library.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "support/Result.h"
 #include "support/Sync.h"
@@ -42,6 +44,12 @@ std::string ReadServiceOverride() {
         if (number == 0 || number > 65535) return std::string();
     }
     return text;
+}
+
+std::vector<TerminateAction> g_terminateActions;  // guarded by g_globalLock
+
+void RunTerminateActions() noexcept {
+    for (TerminateAction action : g_terminateActions) action();
 }
 
 // The search pool's holder gives its reference up at unload if the host never made the last
@@ -94,6 +102,12 @@ LONG InitializationCount() noexcept { return g_initializationCount; }
 bool GeneralPoolRunning() noexcept { return g_generalPool != nullptr; }
 bool SearchPoolRunning() noexcept { return g_searchPool.pool != nullptr; }
 
+void AtLastTerminate(TerminateAction action) {
+    Lock lock(g_globalLock);
+    if (std::find(g_terminateActions.begin(), g_terminateActions.end(), action) == g_terminateActions.end())
+        g_terminateActions.push_back(action);
+}
+
 }  // namespace tarnix
 
 using namespace tarnix;
@@ -122,5 +136,6 @@ extern "C" void TARNIX_STDCALL TARNIXTerminate(void) {
             g_generalPool = nullptr;
             general->Release();
         }
+        RunTerminateActions();
     }
 }

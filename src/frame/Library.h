@@ -43,4 +43,11 @@ LONG InitializationCount() noexcept;
 bool GeneralPoolRunning() noexcept;
 bool SearchPoolRunning() noexcept;
 
+// Work that must end with the library's use, such as timers set on the host's windows: run by
+// the last TARNIXTerminate (after the pools have stopped), on the caller's thread, under the
+// lock that serializes initialization. Do not register while holding
+// a lock that such an action takes. An action registered again is kept once.
+using TerminateAction = void (*)() noexcept;
+void AtLastTerminate(TerminateAction action);
+
 }  // namespace tarnix

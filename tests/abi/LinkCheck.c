@@ -17,6 +17,11 @@ static const void *const kExports[] = {
     (const void *)&TarnixLogin,
     (const void *)&TarnixListUserSites,
     (const void *)&TarnixListOnlineFamilyTrees,
+    /* search counts and version checks */
+    (const void *)&TarnixSearchTree,
+    (const void *)&TarnixSearchData,
+    (const void *)&TarnixCheckVelmoraFamilyTreeVersion,
+    (const void *)&TarnixUpdateVelmoraFamilyTreeSilentCheck,
 };
 
 static void CallThroughVtable(IQueryRequest *request)
@@ -31,11 +36,24 @@ static void CallThroughVtable(IQueryRequest *request)
     IQueryRequest_Release(request);
 }
 
+static void CallSearchCount(ISearchCountRequest *request)
+{
+    LONG value = 0;
+    ISearchCountRequest_GetStatus(request, &value);
+    ISearchCountRequest_GetFirstValue(request, &value);
+    ISearchCountRequest_GetSecondValue(request, &value);
+    ISearchCountRequest_GetLastValue(request, &value);
+    ISearchCountRequest_AddRef(request);
+    ISearchCountRequest_Release(request);
+}
+
 int main(void)
 {
     volatile unsigned n = sizeof kExports / sizeof kExports[0];
     void (*volatile call)(IQueryRequest *) = CallThroughVtable;
+    void (*volatile count)(ISearchCountRequest *) = CallSearchCount;
     (void)call;
+    (void)count;
     return n == 0;
 }
 

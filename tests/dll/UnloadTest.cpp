@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
+#include "HostWindow.h"
 #include "ProxySetting.h"
 #include "TestService.h"
 #include "tarnix.h"
@@ -75,6 +77,28 @@ TEST_F(UnloadTest, ALateCallbackOfThePlatformFindsTheLibraryLoaded) {
     SetEvent(answer);
     Sleep(1000);
     CloseHandle(answer);
+}
+
+// A silent check's timer runs the library's code from the host's message loop. The last
+// terminate kills it, even from a thread other than the window's: the library then really goes,
+// and no timer is left to call into it.
+TEST_F(UnloadTest, TheLastTerminateEndsASilentCheckSoThatTheLibraryCanGo) {
+    tarnix::test::TestService service;
+    tarnix::test::ProxySetting proxy(service.Port());
+    tarnix::test::HostWindow window;
+    HMODULE dll = LoadLibraryA(m_copy.c_str());
+    ASSERT_NE(nullptr, dll);
+    ASSERT_EQ(S_OK, Proc<decltype(&TARNIXInitialize)>(dll, "TARNIXInitialize")(0));
+    auto silentCheck = Proc<decltype(&TarnixUpdateVelmoraFamilyTreeSilentCheck)>(dll, "TarnixUpdateVelmoraFamilyTreeSilentCheck");
+    ASSERT_EQ(305u, silentCheck(window.get(), "TarnixUnloadTestCo", "P", "1.0.0", "1.0.0", "1.0.0", ""));
+    // The version request fails at once (404); its exchange must be over, or the platform's
+    // callback still due pins the library (see above).
+    ASSERT_TRUE(service.WaitForRequests(1, 20000));
+    Sleep(500);
+    std::thread(Proc<decltype(&TARNIXTerminate)>(dll, "TARNIXTerminate")).join();
+    FreeLibrary(dll);
+    EXPECT_FALSE(Loaded());
+    EXPECT_FALSE(KillTimer(window.get(), 305)) << "a timer into the unloaded library was left set";
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+// What the silent update check needs from a host: a window of this thread with its message loop.
+#pragma once
+
+#include <windows.h>
+
+namespace tarnix::test {
+
+class HostWindow {
+public:
+    HostWindow() : m_window(CreateWindowExA(0, "STATIC", "host", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr)) {}
+    ~HostWindow() { DestroyWindow(m_window); }
+    HWND get() const { return m_window; }
+
+    // Runs the thread's message loop until `done()` or `timeoutMs`; the ticks of timer 305 on the
+    // window that it dispatched.
+    template <class Done>
+    int RunLoop(Done done, DWORD timeoutMs) {
+        int ticks = 0;
+        for (ULONGLONG start = GetTickCount64(); !done() && GetTickCount64() - start < timeoutMs;) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                ticks += msg.message == WM_TIMER && msg.hwnd == m_window && msg.wParam == 305;
+                DispatchMessageA(&msg);
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+        return ticks;
+    }
+
+private:
+    HWND m_window;
+};
+
+}  // namespace tarnix::test

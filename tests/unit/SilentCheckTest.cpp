@@ -1,0 +1,118 @@
+// The silent update check driven by a real window and message loop, with the timer's period
+// shortened: the flag each answer writes (the version comparison behind it included), and checks
+// that fail or never finish.
+#include "operations/SilentCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "HostWindow.h"
+#include "ProxySetting.h"
+#include "TestService.h"
+
+namespace tarnix {
+namespace {
+
+using test::HttpAnswer;
+
+constexpr char kCompany[] = "TarnixUnitTestCo";
+
+HttpAnswer Xapi(const std::string& exe, const std::string& webctl, const std::string& tarnix) {
+    return HttpAnswer{200, "OK", {}, "<r><ok/><xapi><exe>" + exe + "</exe><webctl>" + webctl + "</webctl><tarnix>" +
+                                         tarnix + "</tarnix></xapi></r>"};
+}
+
+class SilentCheckTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, TARNIXInitialize(0));
+        SilentCheckPeriodMs() = 20;
+        RegDeleteTreeA(HKEY_CURRENT_USER, (std::string("software\\") + kCompany).c_str());
+    }
+    void TearDown() override {
+        TARNIXTerminate();
+        RegDeleteTreeA(HKEY_CURRENT_USER, (std::string("software\\") + kCompany).c_str());
+    }
+    // 0xDEADBEEF while nothing has been written.
+    DWORD Flag() {
+        DWORD value = 0xDEADBEEF, size = sizeof value;
+        RegGetValueA(HKEY_CURRENT_USER, (std::string("software\\") + kCompany + "\\Velmora\\VFTUpdates").c_str(),
+                     "UpdateAvailable", RRF_RT_REG_DWORD, nullptr, &value, &size);
+        return value;
+    }
+
+    // Starts a check as a host does and runs the loop until the check is over; the ticks it took.
+    // The host takes its user data back at once: the check must not care.
+    int Check(const char* exe, const char* webctl, const char* tarnix) {
+        EXPECT_EQ(305u, TarnixUpdateVelmoraFamilyTreeSilentCheck(window.get(), kCompany, "Velmora", exe, webctl, tarnix, ""));
+        auto* record = reinterpret_cast<const SilentCheckRecord*>(GetWindowLongPtrA(window.get(), GWLP_USERDATA));
+        EXPECT_TRUE(record && record->companyKey == kCompany && record->exeVersion == exe);
+        SetWindowLongPtrA(window.get(), GWLP_USERDATA, 0x5eed);
+        return window.RunLoop([&] { return !SilentCheckRunning(window.get()); }, 20000);
+    }
+
+    test::TestService service;
+    test::ProxySetting proxy{service.Port()};
+    test::HostWindow window;
+};
+
+// One check after another in the same process, each flag different from the one it replaces.
+TEST_F(SilentCheckTest, EachAnswerWritesWhetherAComponentIsNewer) {
+    const std::string tooLong = "1.0.0" + std::string(59, ' ');  // 64 characters: never cut to 1.0.0
+    struct Row {
+        std::string exe, webctl, tarnix;
+        HttpAnswer answer;
+        DWORD flag;
+    } rows[] = {
+        {"7.2.15", "3.0.0", "1.0.0", Xapi("7.2.16", "3.0.0", "1.0.0"), 1},
+        {"7.2.16", "3.0.0", "1.0.0", Xapi("7.2.16", "3.0.0", "1.0.0"), 0},  // all equal
+        {"7.2.16", "7.9.9", "1.0.0", Xapi("7.2.16", "7.10.0", "1.0.0"), 1},  // numbers, not text
+        {"7.2.16", "3.0.0", "7.10.0", Xapi("7.2.16", "3.0.0", "7.9.9"), 0},
+        {"7.2.16", "3.0.0", "7.2", Xapi("7.2.16", "3.0.0", "7.1.5"), 1},  // one dot only: 7.0.0
+        {"9.0.0", "3.0.0", "1.0.0", Xapi("", "3.0.0", "1.0.0"), 0},  // no value from the service
+        {"9.0.0", "3.0.0", "1.0.0", Xapi("9.0.0", "3.1.0", "1.2.3.4"), 1},
+        {tooLong, "3.0.0", "1.0.0", Xapi("9.0.0", "3.0.0", "1.0.0"), 0},
+        {"9.0.0", "3.0.0", "1.0.0", Xapi("9.0.0", "3.0.1", "1.0.0"), 1},
+        {"9.0.0", "3.0.0", "1.0.0", HttpAnswer{200, "OK", {}, "<r><ok/><exe>10.0.0</exe></r>"}, 0},  // no xapi
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.answer.body);
+        service.SetDefault(row.answer);
+        EXPECT_GE(Check(row.exe.c_str(), row.webctl.c_str(), row.tarnix.c_str()), 1);
+        EXPECT_EQ(row.flag, Flag());
+    }
+}
+
+TEST_F(SilentCheckTest, AFailedCheckWritesNothing) {
+    service.SetDefault(Xapi("2.0.0", "1.0.0", "1.0.0"));
+    Check("1.0.0", "1.0.0", "1.0.0");
+    ASSERT_EQ(1u, Flag());
+    for (const char* failure : {"<r><error><hresult>80070005</hresult></error></r>", "busy"}) {
+        service.SetDefault(HttpAnswer{200, "OK", {}, failure});
+        EXPECT_GE(Check("1.0.0", "1.0.0", "1.0.0"), 1);
+        EXPECT_EQ(1u, Flag()) << failure;
+    }
+}
+
+// Each check has a limit of its own: the second gives up at its twelfth tick too, its timer gone,
+// and one after them still completes.
+TEST_F(SilentCheckTest, ACheckThatNeverFinishesGivesUpAtItsTwelfthTick) {
+    HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HttpAnswer silent = Xapi("2.0.0", "1.0.0", "1.0.0");
+    silent.hold = never;
+    silent.holdBeforeHead = true;
+    service.On("exe=silent", silent);
+    service.SetDefault(Xapi("1.0.0", "1.0.0", "1.0.0"));
+    EXPECT_EQ(12, Check("silent", "1", "1"));
+    EXPECT_EQ(12, Check("silent", "1", "1"));
+    EXPECT_EQ(0, window.RunLoop([] { return false; }, 200)) << "the timer still runs";
+    EXPECT_EQ(0xDEADBEEFu, Flag());
+    Check("1.0.0", "1.0.0", "1.0.0");
+    EXPECT_EQ(0u, Flag());
+    SetEvent(never);
+    CloseHandle(never);
+}
+
+}  // namespace
+}  // namespace tarnix
