@@ -106,6 +106,7 @@ struct Command {
 // The commands of each group, in the order --help lists them.
 std::vector<Command> AccountCommands();
 std::vector<Command> TransferCommands();
+std::vector<Command> SearchCommands();
 
 // The search fields' options, for --help.
 #define CLI_SEARCH_FIELDS                                                                         \

@@ -12,7 +12,7 @@ namespace {
 
 std::vector<Command> AllCommands() {
     std::vector<Command> all;
-    for (auto group : {&AccountCommands, &TransferCommands})
+    for (auto group : {&AccountCommands, &TransferCommands, &SearchCommands})
         for (Command& command : group()) all.push_back(std::move(command));
     return all;
 }
