@@ -155,6 +155,31 @@ TARNIX_API HRESULT TARNIX_STDCALL TarnixListUserSites(const char *ticket,
 TARNIX_API HRESULT TARNIX_STDCALL TarnixListOnlineFamilyTrees(const char *ticket,
     const char *cobrand, IQueryRequest **request);
 
+/* ---- The library's dialogs: the online tree browser --------------------------------------- */
+/*
+ * Modal dialogs over the host's window (which may be null). They return 1 when the user
+ * confirmed and 0 otherwise; failures are shown in message boxes titled with the caption, with
+ * the HRESULT as eight hexadecimal digits.
+ *
+ * The tree browser needs TARNIXInitialize: it lists the user's sites and online trees with the
+ * ticket and co-brand code itself. On 1 the chosen tree's site id, site name, collection id
+ * (empty for a new tree in the save dialog), tree name, permission and download status are
+ * copied into the caller's buffers: each cut to size - 1 bytes, zero-filled to its end; a null
+ * buffer or a size of 0 is left alone. On 0 no buffer is touched.
+ */
+TARNIX_API BOOL TARNIX_STDCALL TarnixOpenOnlineFamilyTreeDialog(HWND parent, const char *caption,
+    const char *ticket, const char *cobrand, char *siteId, ULONG siteIdSize, char *siteName,
+    ULONG siteNameSize, char *collectionId, ULONG collectionIdSize, char *treeName,
+    ULONG treeNameSize, char *permission, ULONG permissionSize, char *downloadStatus,
+    ULONG downloadStatusSize);
+/* As above, for a tree to be saved; *worldTree (if not null) receives 1 when the user asked for
+ * the tree to join the Velmora World Tree and accepted its terms, else 0. */
+TARNIX_API BOOL TARNIX_STDCALL TarnixSaveOnlineFamilyTreeDialog(HWND parent, const char *caption,
+    const char *ticket, const char *cobrand, char *siteId, ULONG siteIdSize, char *siteName,
+    ULONG siteNameSize, char *collectionId, ULONG collectionIdSize, char *treeName,
+    ULONG treeNameSize, char *permission, ULONG permissionSize, char *downloadStatus,
+    ULONG downloadStatusSize, int *worldTree);
+
 #ifdef __cplusplus
 }
 #endif

@@ -17,6 +17,9 @@ static const void *const kExports[] = {
     (const void *)&TarnixLogin,
     (const void *)&TarnixListUserSites,
     (const void *)&TarnixListOnlineFamilyTrees,
+    /* the library's dialogs */
+    (const void *)&TarnixOpenOnlineFamilyTreeDialog,
+    (const void *)&TarnixSaveOnlineFamilyTreeDialog,
 };
 
 static void CallThroughVtable(IQueryRequest *request)
