@@ -20,6 +20,7 @@ static const void *const kExports[] = {
     /* the library's dialogs */
     (const void *)&TarnixOpenOnlineFamilyTreeDialog,
     (const void *)&TarnixSaveOnlineFamilyTreeDialog,
+    (const void *)&TarnixPromptUpdateVelmoraFamilyTreeDialog,
 };
 
 static void CallThroughVtable(IQueryRequest *request)
