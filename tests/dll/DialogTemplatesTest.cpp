@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,69 +12,40 @@
 
 namespace {
 
-class TemplateReader {
-public:
-    explicit TemplateReader(const BYTE* data) : m_base(data), m_at(data) {}
-    WORD Word() {
-        const WORD value = static_cast<WORD>(m_at[0] | m_at[1] << 8);
-        m_at += 2;
-        return value;
+// Reads a name or an ordinal of a template, moving past it: the predefined control classes by
+// name, other ordinals as #n, names in upper case when asked (class names ignore case).
+std::string NameOrOrdinal(const WORD*& at, bool upper = false) {
+    static const char* const kClasses[] = {"BUTTON", "EDIT", "STATIC", "LISTBOX", "SCROLLBAR", "COMBOBOX"};
+    if (*at == 0xFFFF) {
+        const WORD ordinal = at[1];
+        at += 2;
+        return ordinal >= 0x80 && ordinal <= 0x85 ? kClasses[ordinal - 0x80] : "#" + std::to_string(ordinal);
     }
-    DWORD Dword() {
-        DWORD low = Word();
-        return low | static_cast<DWORD>(Word()) << 16;
-    }
-    // A name or an ordinal: the predefined control classes by name, other ordinals as #n.
-    std::string NameOrOrdinal() {
-        static const char* const kClasses[] = {"BUTTON", "EDIT", "STATIC", "LISTBOX", "SCROLLBAR", "COMBOBOX"};
-        WORD first = Word();
-        if (first == 0xFFFF) {
-            const WORD ordinal = Word();
-            return ordinal >= 0x80 && ordinal <= 0x85 ? kClasses[ordinal - 0x80] : "#" + std::to_string(ordinal);
-        }
-        std::string text;
-        for (; first != 0; first = Word()) text += static_cast<char>(first);
-        return text;
-    }
-    void Skip(size_t bytes) { m_at += bytes; }
-    void AlignToDword() { m_at = m_base + ((m_at - m_base + 3) & ~3); }
-
-private:
-    const BYTE* m_base;
-    const BYTE* m_at;
-};
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::string text;
+    for (; *at; ++at) text += static_cast<char>(upper ? toupper(*at) : *at);
+    ++at;
     return text;
 }
 
 // The template in the form of the expectations below: a line for the dialog, one per control.
-std::vector<std::string> Describe(const BYTE* data) {
-    TemplateReader in(data);
+std::vector<std::string> Describe(const DLGTEMPLATE* dialog) {
     char line[512];
-    const DWORD style = in.Dword(), extended = in.Dword();
-    const WORD controls = in.Word();
-    in.Skip(4);  // the dialog's position
-    const short cx = static_cast<short>(in.Word()), cy = static_cast<short>(in.Word());
-    const std::string menu = in.NameOrOrdinal(), kind = in.NameOrOrdinal(), title = in.NameOrOrdinal();
-    const WORD points = (style & DS_SETFONT) ? in.Word() : 0;
-    const std::string font = (style & DS_SETFONT) ? in.NameOrOrdinal() : "";
-    std::snprintf(line, sizeof line, "%08lX %lX %dx%d \"%s\" menu \"%s\" class \"%s\" font %u \"%s\"",
-                  static_cast<unsigned long>(style), static_cast<unsigned long>(extended), cx, cy, title.c_str(),
-                  menu.c_str(), kind.c_str(), points, font.c_str());
+    const WORD* at = reinterpret_cast<const WORD*>(dialog + 1);
+    const std::string menu = NameOrOrdinal(at), kind = NameOrOrdinal(at), title = NameOrOrdinal(at);
+    const WORD points = (dialog->style & DS_SETFONT) ? *at++ : 0;
+    const std::string font = (dialog->style & DS_SETFONT) ? NameOrOrdinal(at) : "";
+    std::snprintf(line, sizeof line, "%08lX %lX %dx%d \"%s\" menu \"%s\" class \"%s\" font %u \"%s\"", dialog->style,
+                  dialog->dwExtendedStyle, dialog->cx, dialog->cy, title.c_str(), menu.c_str(), kind.c_str(), points,
+                  font.c_str());
     std::vector<std::string> lines{line};
-    for (WORD i = 0; i < controls; ++i) {
-        in.AlignToDword();
-        const DWORD itemStyle = in.Dword(), itemExtended = in.Dword();
-        short box[4];
-        for (short& value : box) value = static_cast<short>(in.Word());
-        const short id = static_cast<short>(in.Word());
-        const std::string itemClass = Upper(in.NameOrOrdinal()), text = in.NameOrOrdinal();
-        in.Skip(in.Word());  // creation data
-        std::snprintf(line, sizeof line, "%d %s \"%s\" %d,%d,%d,%d %08lX %lX", id, itemClass.c_str(), text.c_str(), box[0],
-                      box[1], box[2], box[3], static_cast<unsigned long>(itemStyle),
-                      static_cast<unsigned long>(itemExtended));
+    for (WORD i = 0; i < dialog->cdit; ++i) {
+        const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>((reinterpret_cast<UINT_PTR>(at) + 3) & ~UINT_PTR{3});
+        at = reinterpret_cast<const WORD*>(item + 1);
+        const std::string itemClass = NameOrOrdinal(at, true), text = NameOrOrdinal(at);
+        at = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(at + 1) + *at);  // past creation data
+        std::snprintf(line, sizeof line, "%d %s \"%s\" %d,%d,%d,%d %08lX %lX", static_cast<short>(item->id),
+                      itemClass.c_str(), text.c_str(), item->x, item->y, item->cx, item->cy, item->style,
+                      item->dwExtendedStyle);
         lines.push_back(line);
     }
     return lines;
@@ -150,9 +120,9 @@ TEST(DialogTemplates, AreTheHostsKnowThemInEveryDetail) {
         EXPECT_EQ(std::vector<WORD>{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}, languages);
         HRSRC resource = FindResourceA(library, MAKEINTRESOURCEA(expected.id), MAKEINTRESOURCEA(5));
         ASSERT_NE(nullptr, resource);
-        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(library, resource)));
-        ASSERT_NE(nullptr, data);
-        EXPECT_EQ(expected.lines, Describe(data));
+        const auto* dialog = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(library, resource)));
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_EQ(expected.lines, Describe(dialog));
     }
 }
 
