@@ -291,6 +291,34 @@ TARNIX_API UINT TARNIX_CDECL TarnixUpdateVelmoraFamilyTreeSilentCheck(HWND windo
     const char *companyKey, const char *productKey, const char *exeVersion,
     const char *webctlVersion, const char *tarnixVersion, const char *cobrand);
 
+/* ---- The library's dialogs: the online tree browser and the update prompt ---------------- */
+/*
+ * Modal dialogs over the host's window (which may be null). They return 1 when the user
+ * confirmed and 0 otherwise.
+ *
+ * The tree browser needs TARNIXInitialize: it lists the user's sites and online trees with the
+ * ticket and co-brand code itself, and shows failures in message boxes titled with the caption,
+ * with the HRESULT as eight hexadecimal digits. On 1 the chosen tree's site id, site name,
+ * collection id (empty for a new tree in the save dialog), tree name, permission and download
+ * status are copied into the caller's buffers: each cut to size - 1 bytes, zero-filled to its
+ * end; a null buffer or a size of 0 is left alone. On 0 no buffer is touched.
+ */
+TARNIX_API BOOL TARNIX_STDCALL TarnixOpenOnlineFamilyTreeDialog(HWND parent, const char *caption,
+    const char *ticket, const char *cobrand, char *siteId, ULONG siteIdSize, char *siteName,
+    ULONG siteNameSize, char *collectionId, ULONG collectionIdSize, char *treeName,
+    ULONG treeNameSize, char *permission, ULONG permissionSize, char *downloadStatus,
+    ULONG downloadStatusSize);
+/* As above, for a tree to be saved; *worldTree (if not null) receives 1 when the user asked for
+ * the tree to join the Velmora World Tree and accepted its terms, else 0. */
+TARNIX_API BOOL TARNIX_STDCALL TarnixSaveOnlineFamilyTreeDialog(HWND parent, const char *caption,
+    const char *ticket, const char *cobrand, char *siteId, ULONG siteIdSize, char *siteName,
+    ULONG siteNameSize, char *collectionId, ULONG collectionIdSize, char *treeName,
+    ULONG treeNameSize, char *permission, ULONG permissionSize, char *downloadStatus,
+    ULONG downloadStatusSize, int *worldTree);
+/* Asks whether to update the application now: 1 for "Yes, Update Velmora Family Tree Now",
+ * 0 for "Remind Me Later" (or Esc, or the close box). Needs no initialization. __cdecl. */
+TARNIX_API BOOL TARNIX_CDECL TarnixPromptUpdateVelmoraFamilyTreeDialog(HWND parent);
+
 #ifdef __cplusplus
 }
 #endif

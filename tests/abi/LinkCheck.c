@@ -22,6 +22,10 @@ static const void *const kExports[] = {
     (const void *)&TarnixSearchData,
     (const void *)&TarnixCheckVelmoraFamilyTreeVersion,
     (const void *)&TarnixUpdateVelmoraFamilyTreeSilentCheck,
+    /* the library's dialogs */
+    (const void *)&TarnixOpenOnlineFamilyTreeDialog,
+    (const void *)&TarnixSaveOnlineFamilyTreeDialog,
+    (const void *)&TarnixPromptUpdateVelmoraFamilyTreeDialog,
 };
 
 static void CallThroughVtable(IQueryRequest *request)

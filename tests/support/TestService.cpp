@@ -109,7 +109,7 @@ public:
     std::vector<std::pair<std::string, Handler>> rules;
     HttpAnswer fallback{404, "Not Found"};
     std::vector<ReceivedRequest> requests;
-    bool clientAborted = false;
+    size_t clientAborts = 0;  // connections that a client closed before the answer was all sent
 
 private:
     struct Connection {
@@ -247,7 +247,7 @@ HttpAnswer TestService::Impl::Choose(const ReceivedRequest& request) {
 
 void TestService::Impl::NoteClientAbort() {
     std::lock_guard<std::mutex> lock(mutex);
-    clientAborted = true;
+    ++clientAborts;
     changed.notify_all();
 }
 
@@ -354,9 +354,12 @@ bool TestService::WaitForRequests(size_t count, DWORD timeoutMs) const {
                                     [&] { return m_impl->requests.size() >= count; });
 }
 
-bool TestService::WaitForClientAbort(DWORD timeoutMs) const {
+bool TestService::WaitForClientAbort(DWORD timeoutMs) const { return WaitForClientAborts(1, timeoutMs); }
+
+bool TestService::WaitForClientAborts(size_t count, DWORD timeoutMs) const {
     std::unique_lock<std::mutex> lock(m_impl->mutex);
-    return m_impl->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_impl->clientAborted; });
+    return m_impl->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return m_impl->clientAborts >= count; });
 }
 
 }  // namespace tarnix::test

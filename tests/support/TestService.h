@@ -73,6 +73,8 @@ public:
     // True once a client closed its connection before the answer was all sent: a client that
     // gave up.
     bool WaitForClientAbort(DWORD timeoutMs) const;
+    // True once `count` connections were given up that way.
+    bool WaitForClientAborts(size_t count, DWORD timeoutMs) const;
 
     class Impl;
 

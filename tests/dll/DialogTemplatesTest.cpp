@@ -1,0 +1,129 @@
+// The dialog templates as a host's process finds them in tarnix.dll: each in English (United
+// States) only, with its styles, size, title and font, and every control's id, class, text,
+// rectangle (dialog units) and style, in template order. Hosts' documentation and support staff
+// know these windows; nothing in them may drift.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tarnix.h"
+
+namespace {
+
+// Reads a name or an ordinal of a template, moving past it: the predefined control classes by
+// name, other ordinals as #n, names in upper case when asked (class names ignore case).
+std::string NameOrOrdinal(const WORD*& at, bool upper = false) {
+    static const char* const kClasses[] = {"BUTTON", "EDIT", "STATIC", "LISTBOX", "SCROLLBAR", "COMBOBOX"};
+    if (*at == 0xFFFF) {
+        const WORD ordinal = at[1];
+        at += 2;
+        return ordinal >= 0x80 && ordinal <= 0x85 ? kClasses[ordinal - 0x80] : "#" + std::to_string(ordinal);
+    }
+    std::string text;
+    for (; *at; ++at) text += static_cast<char>(upper ? toupper(*at) : *at);
+    ++at;
+    return text;
+}
+
+// The template in the form of the expectations below: a line for the dialog, one per control.
+std::vector<std::string> Describe(const DLGTEMPLATE* dialog) {
+    char line[512];
+    const WORD* at = reinterpret_cast<const WORD*>(dialog + 1);
+    const std::string menu = NameOrOrdinal(at), kind = NameOrOrdinal(at), title = NameOrOrdinal(at);
+    const WORD points = (dialog->style & DS_SETFONT) ? *at++ : 0;
+    const std::string font = (dialog->style & DS_SETFONT) ? NameOrOrdinal(at) : "";
+    std::snprintf(line, sizeof line, "%08lX %lX %dx%d \"%s\" menu \"%s\" class \"%s\" font %u \"%s\"", dialog->style,
+                  dialog->dwExtendedStyle, dialog->cx, dialog->cy, title.c_str(), menu.c_str(), kind.c_str(), points,
+                  font.c_str());
+    std::vector<std::string> lines{line};
+    for (WORD i = 0; i < dialog->cdit; ++i) {
+        const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>((reinterpret_cast<UINT_PTR>(at) + 3) & ~UINT_PTR{3});
+        at = reinterpret_cast<const WORD*>(item + 1);
+        const std::string itemClass = NameOrOrdinal(at, true), text = NameOrOrdinal(at);
+        at = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(at + 1) + *at);  // past creation data
+        std::snprintf(line, sizeof line, "%d %s \"%s\" %d,%d,%d,%d %08lX %lX", static_cast<short>(item->id),
+                      itemClass.c_str(), text.c_str(), item->x, item->y, item->cx, item->cy, item->style,
+                      item->dwExtendedStyle);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR found) {
+    reinterpret_cast<std::vector<WORD>*>(found)->push_back(language);
+    return TRUE;
+}
+
+TEST(DialogTemplates, AreTheHostsKnowThemInEveryDetail) {
+    const HMODULE library = GetModuleHandleA("tarnix.dll");
+    ASSERT_NE(nullptr, library);
+    auto Dialog = [](const std::string& sizeAndTitle) {
+        return "80C800C0 0 " + sizeAndTitle + " menu \"\" class \"\" font 8 \"MS Sans Serif\"";
+    };
+    auto Label = [](int id, const std::string& text, const std::string& box) {
+        return std::to_string(id) + " STATIC \"" + text + "\" " + box + " 50020000 0";
+    };
+    const struct {
+        int id;
+        std::vector<std::string> lines;
+    } templates[] = {
+        {101,
+         {Dialog("341x289 \"Online Family Trees\""), Label(-1, "Family Tree Site:", "7,7,53,8"),
+          "1000 LISTBOX \"\" 7,18,99,125 50A10101 0", "1007 SYSLISTVIEW32 \"\" 112,7,222,136 50818005 0",
+          Label(-1, "Name:", "78,150,33,8"), "1008 EDIT \"\" 112,148,167,14 50810080 0",
+          "1009 BUTTON \"Add this tree to the Velmora World Tree\" 19,178,153,10 50010003 0",
+          "1 BUTTON \"OK\" 229,272,50,14 50010001 0", "2 BUTTON \"Cancel\" 284,272,50,14 50010000 0",
+          "1010 EDIT \"\" 13,192,315,57 50A10844 0",
+          "-1 BUTTON \"Velmora World Tree Submissions\" 7,167,327,99 50000007 0",
+          "1011 BUTTON \"I accept the terms of this agreement\" 19,253,139,10 50010003 0"}},
+        {102,
+         {Dialog("260x138 \"Download\""), "1 BUTTON \"OK\" 141,117,50,14 48010001 0",
+          "2 BUTTON \"Cancel\" 203,117,50,14 50010000 0", "1001 MSCTLS_PROGRESS32 \"Progress1\" 7,60,246,9 50800000 0",
+          Label(1002, "Source from server", "7,49,199,8"), Label(1003, "Saving:", "7,39,197,8"),
+          Label(-1, "Estimated time left:", "7,75,66,8"), Label(1004, "Progress", "81,75,156,8"),
+          Label(-1, "Download to:", "7,86,50,8"), Label(1005, "Destination", "81,86,158,8"),
+          Label(-1, "Transfer rate:", "7,97,52,8"), Label(1006, "Rate", "81,97,158,8"),
+          Label(-1,
+                "Please wait while the import process copies the file you selected from the web. The amount of time "
+                "this will take depends upon the size of the file and the speed of your internet connection.",
+                "7,7,246,26")}},
+        {103,
+         {Dialog("235x135 \"Online Family Tree\""), "2 BUTTON \"Cancel\" 178,114,50,14 50010000 0",
+          Label(1003, "Message", "7,24,215,38"), Label(1002, "Status", "7,69,214,35")}},
+        {104,
+         {Dialog("253x79 \"Export\""), "1 BUTTON \"OK\" 142,58,50,14 48010001 0",
+          "2 BUTTON \"Cancel\" 196,58,50,14 50010000 0", Label(1002, "Source from server", "7,11,233,12"),
+          Label(-1,
+                "Please wait while the export process copies your file to the web.  The amount of time this will "
+                "take depends upon the size of your file and the speed of your internet connection.",
+                "7,24,228,26")}},
+        {105,
+         {Dialog("277x89 \"Velmora Family Tree Updates\""),
+          "1 BUTTON \"Yes, Update Velmora Family Tree Now\" 106,68,146,14 50010001 0",
+          "2 BUTTON \"Remind Me Later\" 20,68,76,14 50010000 0",
+          Label(-1,
+                "A newer version of Velmora Family Tree is now available.  Would you like to update your software "
+                "now? ",
+                "16,14,244,19"),
+          Label(-1,
+                "This process will download the update file from Velmora and then close Velmora Family Tree to "
+                "allow the update to take place.",
+                "16,35,245,21")}},
+    };
+    for (const auto& expected : templates) {
+        SCOPED_TRACE("dialog " + std::to_string(expected.id));
+        std::vector<WORD> languages;
+        EnumResourceLanguagesA(library, MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(expected.id),
+                               &CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
+        EXPECT_EQ(std::vector<WORD>{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}, languages);
+        HRSRC resource = FindResourceA(library, MAKEINTRESOURCEA(expected.id), MAKEINTRESOURCEA(5));
+        ASSERT_NE(nullptr, resource);
+        const auto* dialog = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(library, resource)));
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_EQ(expected.lines, Describe(dialog));
+    }
+}
+
+}  // namespace

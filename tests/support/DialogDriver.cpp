@@ -1,0 +1,273 @@
+#include "DialogDriver.h"
+
+#include <commctrl.h>
+#include <gdiplus.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+namespace tarnix::test {
+namespace {
+
+constexpr DWORD kPatienceMs = 15000;
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM found) {
+    char kind[16] = {};
+    GetClassNameA(window, kind, sizeof kind);
+    if (IsWindowVisible(window) && std::strcmp(kind, "#32770") == 0)
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
+// The visible dialogs and message boxes of a thread.
+std::vector<HWND> OpenDialogs(DWORD thread) {
+    std::vector<HWND> found;
+    EnumThreadWindows(thread, &CollectDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::string WindowText(HWND window) {
+    char text[4096] = {};
+    SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+bool IsClass(HWND window, const char* name) {
+    char kind[32] = {};
+    GetClassNameA(window, kind, sizeof kind);
+    return _stricmp(kind, name) == 0;
+}
+
+std::vector<HWND> VisibleChildren(HWND window, const char* kind) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (IsWindowVisible(child) && IsClass(child, kind)) children.push_back(child);
+    return children;
+}
+
+}  // namespace
+
+HWND DialogWindow::Item(int id) const {
+    HWND item = GetDlgItem(m_window, id);
+    if (!item) throw std::runtime_error("no control " + std::to_string(id) + " in \"" + Title() + "\"");
+    return item;
+}
+
+void DialogWindow::Sync() const {
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutA(m_window, WM_NULL, 0, 0, SMTO_NORMAL, kPatienceMs, &ignored))
+        throw std::runtime_error("the dialog's thread does not answer");
+}
+
+void DialogWindow::Focus(int id) const {
+    SendMessageA(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+}
+
+bool DialogWindow::Enabled(int id) const {
+    Sync();
+    return IsWindowEnabled(Item(id)) != FALSE;
+}
+
+bool DialogWindow::Visible(int id) const {
+    Sync();
+    return IsWindowVisible(Item(id)) != FALSE;
+}
+
+std::string DialogWindow::Title() const { return WindowText(m_window); }
+std::string DialogWindow::Text(int id) const { return WindowText(Item(id)); }
+bool DialogWindow::Ticked(int id) const { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void DialogWindow::Type(int id, const std::string& text) const {
+    if (!Enabled(id)) throw std::runtime_error("typed into the disabled control " + std::to_string(id));
+    Focus(id);
+    SendMessageA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void DialogWindow::Click(int id) const {
+    if (!Visible(id) || !Enabled(id))
+        throw std::runtime_error("clicked control " + std::to_string(id) + ", which is hidden or disabled");
+    SendNotifyMessageA(Item(id), BM_CLICK, 0, 0);
+}
+
+void DialogWindow::PressKey(WORD key) const {
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(m_window, nullptr), &thread);
+    HWND focus = thread.hwndFocus && IsChild(m_window, thread.hwndFocus) ? thread.hwndFocus : m_window;
+    PostMessageA(focus, WM_KEYDOWN, key, 1);
+}
+
+void DialogWindow::Close() const { PostMessageA(m_window, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+std::vector<std::string> DialogWindow::ListBoxItems(int id) const {
+    std::vector<std::string> items;
+    const LRESULT count = SendMessageA(Item(id), LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        std::string text(static_cast<size_t>(SendMessageA(Item(id), LB_GETTEXTLEN, i, 0)) + 1, '\0');
+        text.resize(static_cast<size_t>(SendMessageA(Item(id), LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]))));
+        items.push_back(text);
+    }
+    return items;
+}
+
+void DialogWindow::ChooseListBoxItem(int id, int position) const {
+    if (!Enabled(id)) throw std::runtime_error("chose an item of a disabled list");
+    Focus(id);
+    SendMessageA(Item(id), LB_SETCURSEL, position, 0);
+    SendMessageA(m_window, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(id)));
+}
+
+std::vector<std::string> DialogWindow::ListViewColumns(int id) const {
+    std::vector<std::string> titles;
+    const int count = Header_GetItemCount(ListView_GetHeader(Item(id)));
+    for (int column = 0; column < count; ++column) {
+        char text[256] = {};
+        LVCOLUMNA format{};
+        format.mask = LVCF_TEXT;
+        format.pszText = text;
+        format.cchTextMax = sizeof text;
+        ListView_GetColumn(Item(id), column, &format);
+        titles.push_back(text);
+    }
+    return titles;
+}
+
+std::vector<std::string> DialogWindow::ListViewRows(int id) const {
+    std::vector<std::string> rows;
+    const int columns = Header_GetItemCount(ListView_GetHeader(Item(id)));
+    for (int item = 0; item < ListView_GetItemCount(Item(id)); ++item) {
+        std::string row;
+        for (int column = 0; column < columns; ++column) {
+            char text[256] = {};
+            ListView_GetItemText(Item(id), item, column, text, sizeof text);
+            row += (column ? "|" : "") + std::string(text);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void DialogWindow::SelectListViewItem(int id, int item) const {
+    if (!Enabled(id)) throw std::runtime_error("selected an item of a disabled list");
+    Focus(id);
+    ListView_SetItemState(Item(id), item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+void DialogWindow::DoubleClickListViewItem(int id, int item) const {
+    SelectListViewItem(id, item);
+    RECT label{};
+    ListView_GetItemRect(Item(id), item, &label, LVIR_LABEL);
+    SendNotifyMessageA(Item(id), WM_LBUTTONDBLCLK, MK_LBUTTON,
+                       MAKELPARAM((label.left + label.right) / 2, (label.top + label.bottom) / 2));
+}
+
+std::string DialogWindow::MessageText() const {
+    for (HWND label : VisibleChildren(m_window, "Static"))
+        if (!WindowText(label).empty()) return WindowText(label);
+    return "";
+}
+
+UINT DialogWindow::MessageIcon() const {
+    const struct { LPCSTR icon; UINT style; } kinds[] = {{IDI_HAND, MB_ICONERROR}, {IDI_EXCLAMATION, MB_ICONEXCLAMATION},
+                                                         {IDI_QUESTION, MB_ICONQUESTION}, {IDI_ASTERISK, MB_ICONINFORMATION}};
+    for (HWND label : VisibleChildren(m_window, "Static")) {
+        const LRESULT icon = SendMessageA(label, STM_GETICON, 0, 0);
+        for (const auto& kind : kinds)
+            if (icon && icon == reinterpret_cast<LRESULT>(LoadIconA(nullptr, kind.icon))) return kind.style;
+    }
+    return 0;
+}
+
+std::vector<int> DialogWindow::Buttons() const {
+    std::vector<int> ids;
+    for (HWND button : VisibleChildren(m_window, "Button")) ids.push_back(GetDlgCtrlID(button));
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+int DialogWindow::DefaultButton() const {
+    for (HWND button : VisibleChildren(m_window, "Button"))
+        if ((GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return GetDlgCtrlID(button);
+    return 0;
+}
+
+void DialogWindow::Capture(const std::string& name) const {
+    RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    Sleep(300);  // the dialog's own thread paints
+    RECT frame{};
+    GetWindowRect(m_window, &frame);
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    HDC window = GetWindowDC(m_window), memory = CreateCompatibleDC(window);
+    HBITMAP bitmap = CreateCompatibleBitmap(window, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    const BOOL copied = BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    ReleaseDC(m_window, window);
+
+    Gdiplus::GdiplusStartupInput startup;
+    ULONG_PTR token = 0;
+    Gdiplus::GpBitmap* image = nullptr;
+    const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+    CreateDirectoryA("screenshots", nullptr);
+    const std::wstring path = L"screenshots\\" + std::wstring(name.begin(), name.end()) + L".png";
+    const bool saved = copied && Gdiplus::GdiplusStartup(&token, &startup, nullptr) == Gdiplus::Ok &&
+                       Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &image) == Gdiplus::Ok &&
+                       Gdiplus::DllExports::GdipSaveImageToFile(image, path.c_str(), &png, nullptr) == Gdiplus::Ok;
+    if (image) Gdiplus::DllExports::GdipDisposeImage(image);
+    if (token) Gdiplus::GdiplusShutdown(token);
+    DeleteObject(bitmap);
+    if (!saved) throw std::runtime_error("could not capture \"" + Title() + "\"");
+}
+
+DialogWindow DialogScript::WaitForWindow(const std::string& title) const {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND window : OpenDialogs(m_thread))
+                if (WindowText(window) == title) found = window;
+            return found != nullptr;
+        },
+        "a window titled \"" + title + "\"");
+    return DialogWindow(found);
+}
+
+void DialogScript::WaitUntil(const std::function<bool()>& condition, const std::string& what) const {
+    for (const ULONGLONG start = GetTickCount64(); !condition(); Sleep(20)) {
+        if (WaitForSingleObject(m_callDone, 0) == WAIT_OBJECT_0)
+            throw std::runtime_error("the call returned while waiting for " + what);
+        if (GetTickCount64() - start > kPatienceMs) throw std::runtime_error("waited in vain for " + what);
+    }
+}
+
+void DialogScript::WaitGone(const DialogWindow& window) const {
+    for (const ULONGLONG start = GetTickCount64(); IsWindow(window.Handle()) && IsWindowVisible(window.Handle()); Sleep(20))
+        if (GetTickCount64() - start > kPatienceMs) throw std::runtime_error("\"" + window.Title() + "\" stayed open");
+}
+
+void DriveDialogs(const std::function<void(const DialogScript&)>& script, const std::function<void()>& call) {
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const DWORD thread = GetCurrentThreadId();
+    std::thread driver([&] {
+        try {
+            script(DialogScript(thread, done));
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "dialog script: " << e.what();
+        }
+        if (WaitForSingleObject(done, 2000) == WAIT_OBJECT_0) return;
+        std::string left;
+        for (HWND window : OpenDialogs(thread)) left += " \"" + WindowText(window) + "\"";
+        ADD_FAILURE() << "still open after the script:" << left;
+        while (WaitForSingleObject(done, 100) == WAIT_TIMEOUT)
+            for (HWND window : OpenDialogs(thread)) PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    });
+    call();
+    SetEvent(done);
+    driver.join();
+    CloseHandle(done);
+}
+
+}  // namespace tarnix::test
