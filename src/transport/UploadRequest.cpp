@@ -50,8 +50,13 @@ void CUploadRequest::Process() {
     SetFinished();
 }
 
-ComPtr<IStream> CUploadRequest::OpenLocalFile() {
-    return OpenFileStream(m_localFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+ComPtr<IStream> CUploadRequest::OpenLocalFile(ULONGLONG& size) {
+    ComPtr<IStream> file =
+        OpenFileStream(m_localFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    STATSTG stat;
+    ThrowIfFailed(file->Stat(&stat, STATFLAG_NONAME));
+    size = stat.cbSize.QuadPart;
+    return file;
 }
 
 std::string CUploadRequest::MoveTicketToCookie() {
@@ -68,10 +73,8 @@ std::string CUploadRequest::MoveTicketToCookie() {
 
 ComPtr<IStream> CUploadRequest::Post() {
     // Every check that can fail comes before anything is sent.
-    ComPtr<IStream> file = OpenLocalFile();
-    STATSTG stat;
-    ThrowIfFailed(file->Stat(&stat, STATFLAG_NONAME));
-    const ULONGLONG fileSize = stat.cbSize.QuadPart;
+    ULONGLONG fileSize = 0;
+    ComPtr<IStream> file = OpenLocalFile(fileSize);
 
     // The whole path goes into the part header, not only its last component.
     const std::string partHeader = Format(kUploadPartHeaderFormat, kUploadBoundary, URLEncode(m_localFile).c_str());
