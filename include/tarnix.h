@@ -158,9 +158,10 @@ TARNIX_API HRESULT TARNIX_STDCALL TarnixListOnlineFamilyTrees(const char *ticket
  * GetStatus reports S_OK with REQUEST_STATE_DONE once the service has accepted the upload or the
  * export order, else the failure (the local file's, the network's, E_FAIL for an HTTP status
  * other than 200, or the service's own HRESULT). Create and replace post the local file, sent
- * unchanged in blocks, with the ticket in a cookie; a local file of 4 GiB or more fails with
- * HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) and one that turns out shorter than its size with
- * HRESULT_FROM_WIN32(ERROR_HANDLE_EOF), before its body is complete. An empty local file name
+ * unchanged in blocks, with the ticket in a cookie. A local file whose body would not fit a
+ * 32-bit length (4 GiB, less the 200-odd bytes of framing) fails with
+ * HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) before anything is sent; one that ends before its size
+ * fails with HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) before its body is complete. An empty local file name
  * sends a GET with the ticket in the query instead. Ticket and co-brand code are sent as given;
  * identifiers and the tree name are escaped.
  */
