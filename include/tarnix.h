@@ -319,6 +319,38 @@ TARNIX_API BOOL TARNIX_STDCALL TarnixSaveOnlineFamilyTreeDialog(HWND parent, con
  * 0 for "Remind Me Later" (or Esc, or the close box). Needs no initialization. __cdecl. */
 TARNIX_API BOOL TARNIX_CDECL TarnixPromptUpdateVelmoraFamilyTreeDialog(HWND parent);
 
+/* ---- Create, replace and export online trees (need TARNIXInitialize) --------------------- */
+/*
+ * Each queues a request and stores it, with one reference for the caller, in *request (on
+ * failure nothing is stored: E_POINTER for a null request argument, E_FAIL when the library is
+ * not initialized or the queue is full). A null text reads as empty. The request has no values:
+ * GetStatus reports S_OK with REQUEST_STATE_DONE once the service has accepted the upload or the
+ * export order, else the failure (the local file's, the network's, E_FAIL for an HTTP status
+ * other than 200, or the service's own HRESULT). Create and replace post the local file, sent
+ * unchanged in blocks, with the ticket in a cookie. A local file whose body would not fit a
+ * 32-bit length (4 GiB, less the 200-odd bytes of framing) fails with
+ * HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) before anything is sent; one that ends before its size
+ * fails with HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) before its body is complete. An empty local file name
+ * sends a GET with the ticket in the query instead. Ticket and co-brand code are sent as given;
+ * identifiers and the tree name are escaped.
+ */
+#if !defined(__cplusplus) || defined(CINTERFACE)
+#define IRequest_QueryInterface(p, a, b) (p)->lpVtbl->QueryInterface(p, a, b)
+#define IRequest_AddRef(p) (p)->lpVtbl->AddRef(p)
+#define IRequest_Release(p) (p)->lpVtbl->Release(p)
+#define IRequest_GetStatus(p, a) (p)->lpVtbl->GetStatus(p, a)
+#endif
+/* A new online tree on site siteId; submitToWorldTree non-zero also shares it (forvwt=Y). */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixCreateOnlineFamilyTree(const char *ticket,
+    const char *localFile, const char *siteId, const char *treeName, BOOL submitToWorldTree,
+    const char *cobrand, IRequest **request);
+/* Replaces the online tree collectionId with the local file. */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixUpdateOnlineFamilyTree(const char *ticket,
+    const char *localFile, const char *collectionId, const char *cobrand, IRequest **request);
+/* Asks the service to prepare the GEDCOM export of collectionId (always a GET). */
+TARNIX_API HRESULT TARNIX_STDCALL TarnixExportOnlineFamilyTree(const char *ticket,
+    const char *collectionId, const char *cobrand, IRequest **request);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,15 +1,12 @@
-// Text composition for gatekeeper queries and page addresses: the one escaping rule for query
-// values and the search query built from the ten search fields.
+// Text composition for gatekeeper queries and page addresses: the search query built from the
+// ten search fields (the escaping rule itself is support/UrlEscape.h).
 #pragma once
 
 #include <string>
 
-namespace tarnix {
+#include "support/UrlEscape.h"
 
-// Escapes `text` byte by byte: ASCII letters, digits and ". - _ *" stay; every other byte
-// (space and 0x80-0xFF included) becomes '%' and two lower-case hex digits. No plus form for
-// the space and no character set conversion.
-std::string URLEncode(const std::string& text);
+namespace tarnix {
 
 // The search query: "&key=value" pairs for the fields that are present (text not empty, year
 // greater than 0), co-brand first, then the fields in argument order. Text values are escaped

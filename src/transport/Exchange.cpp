@@ -104,14 +104,22 @@ bool CInetExchange::Await(HRESULT started) {
     }
 }
 
+const char* CInetExchange::KeepHeaders(const char* headers, DWORD& headersLength) {
+    std::vector<char>& copy = m_completion->sendHeaders;
+    copy.assign(headers, headers + (headers ? headersLength : 0));
+    headersLength = static_cast<DWORD>(copy.size());
+    return copy.empty() ? nullptr : copy.data();
+}
+
 bool CInetExchange::Send(const char* headers, DWORD headersLength, const void* body, DWORD bodyLength) {
     CInetRequestIo& io = Io();
     if (!Proceed()) return false;
-    // The platform sends the body after this call returns.
+    // The platform sends headers and body after this call returns.
+    const char* keptHeaders = KeepHeaders(headers, headersLength);
     std::vector<char>& copy = m_completion->sendCopy;
     copy.assign(static_cast<const char*>(body), static_cast<const char*>(body) + (body ? bodyLength : 0));
     m_completion->Arm();
-    return Await(io.SendRequest(headers, headersLength, copy.empty() ? nullptr : copy.data(),
+    return Await(io.SendRequest(keptHeaders, headersLength, copy.empty() ? nullptr : copy.data(),
                                 static_cast<DWORD>(copy.size())));
 }
 
@@ -121,7 +129,7 @@ bool CInetExchange::BeginSend(const char* headers, DWORD headersLength, DWORD co
     INTERNET_BUFFERSA& in = m_completion->sendBuffers;
     in = INTERNET_BUFFERSA();
     in.dwStructSize = sizeof in;
-    in.lpcszHeader = headers;
+    in.lpcszHeader = KeepHeaders(headers, headersLength);
     in.dwHeadersLength = headersLength;
     in.dwHeadersTotal = headersLength;
     in.dwBufferTotal = contentLength;

@@ -50,7 +50,12 @@ public:
     // Each returns false when the exchange was given up (the host let go); failures are raised.
     // Sends the request with a whole body.
     bool Send(const char* headers, DWORD headersLength, const void* body, DWORD bodyLength);
-    // Sends the request head announcing `contentLength` body bytes, which follow with Write.
+    // A request whose body follows in pieces. BeginSend sends the head: the caller's headers,
+    // then a Content-Length of `contentLength` (the platform writes one itself and replaces a
+    // caller's); Write sends the next bytes of the body, asking first whether to go on; EndSend
+    // ends the body and receives the answer's head. The bytes written must add up to
+    // `contentLength`. (Wine's WinINet writes synchronously, so one Write lasts until the
+    // platform has taken the bytes, at most the send timeout.)
     bool BeginSend(const char* headers, DWORD headersLength, DWORD contentLength);
     bool Write(const void* data, DWORD length);
     bool EndSend();
@@ -66,6 +71,8 @@ public:
 private:
     // Waits for an operation that `started` says goes on in the background.
     bool Await(HRESULT started);
+    // A copy of the request's headers that lives as long as the platform may read it.
+    const char* KeepHeaders(const char* headers, DWORD& headersLength);
     CInetRequestIo& Io() const;
 
     const CRequestCore& m_owner;

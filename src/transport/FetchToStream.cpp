@@ -4,9 +4,8 @@
 
 namespace tarnix {
 
-ComPtr<IStream> FetchToStream(const CRequestCore& request, const std::string& host, const std::string& path,
-                              const char* verb, const char* headers, DWORD headersLength, const void* body,
-                              DWORD bodyLength) {
+ComPtr<IStream> ExchangeToStream(const CRequestCore& request, const std::string& host, const std::string& path,
+                                 const char* verb, const SendRequestFunction& send) {
     ComPtr<IStream> stream;
     ThrowIfFailed(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
 
@@ -15,7 +14,7 @@ ComPtr<IStream> FetchToStream(const CRequestCore& request, const std::string& ho
     // A request the host has already let go of sends nothing.
     if (!exchange.Proceed()) return stream;
     exchange.OpenRequest(verb, path);
-    if (!exchange.Send(headers, headersLength, body, bodyLength)) return stream;
+    if (!send(exchange)) return stream;
 
     // Only 200 carries an answer; other codes, 2xx included, fail without reading the body.
     ThrowHrIf(exchange.StatusCode() != 200, E_FAIL);
@@ -29,6 +28,14 @@ ComPtr<IStream> FetchToStream(const CRequestCore& request, const std::string& ho
     LARGE_INTEGER start = {};
     ThrowIfFailed(stream->Seek(start, STREAM_SEEK_SET, nullptr));
     return stream;
+}
+
+ComPtr<IStream> FetchToStream(const CRequestCore& request, const std::string& host, const std::string& path,
+                              const char* verb, const char* headers, DWORD headersLength, const void* body,
+                              DWORD bodyLength) {
+    return ExchangeToStream(request, host, path, verb, [&](CInetExchange& exchange) {
+        return exchange.Send(headers, headersLength, body, bodyLength);
+    });
 }
 
 }  // namespace tarnix

@@ -149,7 +149,8 @@ public:
     INTERNET_BUFFERSA readBuffers;
     INTERNET_BUFFERSA sendBuffers;
     DWORD written = 0;
-    std::vector<char> sendCopy;  // body or block being sent
+    std::vector<char> sendHeaders;  // headers of the request being sent
+    std::vector<char> sendCopy;     // body or block being sent
 
 private:
     CInetCompletion() noexcept;

@@ -51,6 +51,25 @@ static void CallSearchCount(ISearchCountRequest *request)
     ISearchCountRequest_Release(request);
 }
 
+/* Create, replace and export of online trees: upload requests, the IRequest front alone. Kept
+ * with external linkage so that the compiler cannot drop the references. */
+const void *const kTreeChangeExports[] = {
+    (const void *)&TarnixCreateOnlineFamilyTree,
+    (const void *)&TarnixUpdateOnlineFamilyTree,
+    (const void *)&TarnixExportOnlineFamilyTree,
+};
+
+void CallRequestThroughVtable(IRequest *request)
+{
+    static const IID kUnknown = {0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    LONG state = 0;
+    IRequest *same = NULL;
+    IRequest_QueryInterface(request, &kUnknown, (void **)&same);
+    IRequest_AddRef(request);
+    IRequest_GetStatus(request, &state);
+    IRequest_Release(request);
+}
+
 int main(void)
 {
     volatile unsigned n = sizeof kExports / sizeof kExports[0];

@@ -110,6 +110,8 @@ public:
     HttpAnswer fallback{404, "Not Found"};
     std::vector<ReceivedRequest> requests;
     size_t clientAborts = 0;  // connections that a client closed before the answer was all sent
+    size_t paceBytes = 0;
+    DWORD pauseMs = 0;
 
 private:
     struct Connection {
@@ -212,7 +214,17 @@ bool TestService::Impl::Read(SOCKET socket, ReceivedRequest& request) {
     size_t headEnd = std::string::npos, total = SIZE_MAX;
     char block[65536];
     while (raw.size() < total) {
-        const int n = recv(socket, block, sizeof block, 0);
+        size_t chunk = sizeof block;
+        if (headEnd != std::string::npos) {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (paceBytes > 0) {
+                chunk = std::min(chunk, paceBytes);
+                const DWORD pause = pauseMs;
+                lock.unlock();
+                if (WaitForSingleObject(m_stop, pause) == WAIT_OBJECT_0) return false;
+            }
+        }
+        const int n = recv(socket, block, static_cast<int>(chunk), 0);
         if (n <= 0) return false;
         raw.append(block, static_cast<size_t>(n));
         if (headEnd != std::string::npos || (headEnd = raw.find("\r\n\r\n")) == std::string::npos) continue;
@@ -336,6 +348,12 @@ void TestService::On(const std::string& match, Handler handler) {
 void TestService::SetDefault(HttpAnswer answer) {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->fallback = std::move(answer);
+}
+
+void TestService::SetBodyReadPace(size_t bytes, DWORD pauseMs) {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->paceBytes = bytes;
+    m_impl->pauseMs = pauseMs;
 }
 
 std::vector<ReceivedRequest> TestService::Requests() const {

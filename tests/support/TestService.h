@@ -66,6 +66,9 @@ public:
     void On(const std::string& match, HttpAnswer answer);
     void On(const std::string& match, Handler handler);
     void SetDefault(HttpAnswer answer);  // when no rule matches (initially 404, empty body)
+    // Reads request bodies at most `bytes` at a time, pausing `pauseMs` before each read: a slow
+    // link, so that a test can act while a body is still on its way. 0 bytes: read at full speed.
+    void SetBodyReadPace(size_t bytes, DWORD pauseMs);
 
     std::vector<ReceivedRequest> Requests() const;  // copy, in arrival order
     size_t RequestCount() const;

@@ -1,0 +1,202 @@
+// Creating, replacing and exporting online trees through tarnix.dll: the requests exactly as the
+// service receives them, the statuses the host reads, and local files that must fail before
+// anything is sent.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ProxySetting.h"
+#include "RequestWait.h"
+#include "TestService.h"
+#include "tarnix.h"
+
+namespace {
+
+using tarnix::test::HttpAnswer;
+using tarnix::test::ReceivedRequest;
+
+constexpr char kServiceHost[] = TARNIX_EXPECTED_SERVICE_HOST;
+constexpr char kDirectory[] = "C:\\My Trees";
+constexpr char kLocalFile[] = "C:\\My Trees\\a.ged";
+const std::string kBoundary = "----------------------------839J39AIFUE93CK";
+
+// The whole upload of kLocalFile as Wine's WinINet sends it through the proxy: its own Accept,
+// Host and Cache-Control (added to a POST opened without cache writing), the library's four
+// headers, then the one part with the whole local path escaped.
+std::string Upload(const std::string& path, const std::string& cookie, const std::string& content) {
+    const std::string body = "--" + kBoundary +
+                             "\r\nContent-Disposition: form-data; name=\"f1\"; filename=\"C%3a%5cMy%20Trees%5ca.ged\""
+                             "\r\nContent-Type: text/plain\r\n\r\n" + content + "\r\n--" + kBoundary + "--\r\n";
+    return "POST http://" + std::string(kServiceHost) + ":80" + path + " HTTP/1.0\r\nAccept: */*\r\nHost: " +
+           kServiceHost + "\r\nCache-Control: no-cache\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 4.01; Windows NT)" +
+           "\r\nCookie: " + cookie + "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A GET exactly as every gatekeeper query sends it: no cookie, no body.
+std::string Get(const std::string& path) {
+    return "GET http://" + std::string(kServiceHost) + ":80" + path + " HTTP/1.0\r\nAccept: */*\r\nHost: " +
+           kServiceHost + "\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0\r\n\r\n";
+}
+
+// The local file, `size` bytes long: the content given, or left sparse (no room taken) when none.
+void WriteLocalFile(const std::string& content, ULONGLONG size = 0) {
+    HANDLE file = CreateFileA(kLocalFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    EXPECT_TRUE(size ? SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file)
+                     : WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+    CloseHandle(file);
+}
+
+using Start = HRESULT (*)(IRequest**);
+
+class OnlineTreeChangesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, TARNIXInitialize(0));
+        CreateDirectoryA(kDirectory, nullptr);
+        WriteLocalFile("0 HEAD\r\n0 TRLR\r\n");
+        service.SetDefault(HttpAnswer{200, "OK", {{"Content-Type", "text/xml"}}, "<gatekeeper><ok/></gatekeeper>"});
+    }
+    void TearDown() override {
+        TARNIXTerminate();
+        DeleteFileA(kLocalFile);
+        RemoveDirectoryA(kDirectory);
+    }
+
+    // Starts a request, polls it as a C host would (GetStatus through slot 3) until it ends,
+    // releases it and gives back its status; success must come with state 2.
+    static HRESULT Run(Start start) {
+        IRequest* request = nullptr;
+        HRESULT hr = start(&request);
+        if (FAILED(hr)) return hr;
+        auto getStatus = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IRequest*, LONG*)>((*reinterpret_cast<void***>(request))[3]);
+        LONG state = REQUEST_STATE_PENDING;
+        for (int i = 0; i < 2000 && SUCCEEDED(hr = getStatus(request, &state)) && state != REQUEST_STATE_DONE; ++i) Sleep(10);
+        EXPECT_TRUE(FAILED(hr) || state == REQUEST_STATE_DONE);
+        request->Release();
+        return hr;
+    }
+
+    ReceivedRequest Last() const { return service.RequestCount() ? service.Requests().back() : ReceivedRequest(); }
+
+    tarnix::test::TestService service;
+    tarnix::test::ProxySetting proxy{service.Port()};
+};
+
+TEST_F(OnlineTreeChangesTest, CreatePostsTheFileUnchangedInOneMultipartPart) {
+    std::string everyByte;
+    for (int i = 0; i < 200001; ++i) everyByte += static_cast<char>((i * 7 + i / 256) & 0xFF);  // 3+ blocks
+    const std::string contents[] = {"", "0 HEAD\r\n1 CHAR ANSEL\r\n0 @I1@ INDI\r\n0 TRLR\r\n", everyByte};
+    for (const std::string& content : contents) {
+        SCOPED_TRACE(content.size());
+        WriteLocalFile(content);
+        ASSERT_EQ(S_OK, Run([](IRequest** r) {
+            return TarnixCreateOnlineFamilyTree("T0k", kLocalFile, "4101", "Smith & Sons, 1850", 7, "cb", r);
+        }));
+        const ReceivedRequest sent = Last();
+        EXPECT_TRUE(sent.raw == Upload("/vft/gatekeeper.ashx?op=oftcreate&siteid=4101&oftname=Smith%20%26%20Sons%2c%201850"
+                                       "&forvwt=Y&cobrand=cb", "ATT=T0k;", content))
+            << sent.raw.substr(0, 800);
+        int lengths = 0;
+        for (const auto& header : sent.headers) lengths += header.first == "Content-Length";
+        EXPECT_EQ(1, lengths);
+    }
+    // The empty file: 182 bytes of fixed text and boundaries, and the 25 of the escaped name.
+    EXPECT_EQ("207", service.Requests()[0].Header("Content-Length"));
+}
+
+TEST_F(OnlineTreeChangesTest, PathsCarryTheirValuesEscapedOrAsGiven) {
+    const struct {
+        Start start;
+        const char *method, *target, *cookie;  // no cookie: ""
+    } cases[] = {
+        {[](IRequest** r) { return TarnixCreateOnlineFamilyTree("t", kLocalFile, "41 01", "A", 0, "c&b", r); },
+         "POST", "/vft/gatekeeper.ashx?op=oftcreate&siteid=41%2001&oftname=A&forvwt=N&cobrand=c&b", "ATT=t;"},
+        {[](IRequest** r) { return TarnixCreateOnlineFamilyTree(nullptr, kLocalFile, nullptr, nullptr, 1, nullptr, r); },
+         "POST", "/vft/gatekeeper.ashx?op=oftcreate&siteid=&oftname=&forvwt=Y&cobrand=", "ATT=;"},
+        {[](IRequest** r) { return TarnixUpdateOnlineFamilyTree("Tk-9", kLocalFile, "7", "x", r); },
+         "POST", "/vft/gatekeeper.ashx?op=oftreplace&collectionid=7&cobrand=x", "ATT=Tk-9;"},
+        {[](IRequest** r) { return TarnixUpdateOnlineFamilyTree("", kLocalFile, "c/7", "x", r); },
+         "POST", "/vft/gatekeeper.ashx?op=oftreplace&collectionid=c%2f7&cobrand=x", "ATT=;"},
+        {[](IRequest** r) { return TarnixUpdateOnlineFamilyTree("Tk-9", "", "7", "x", r); },
+         "GET", "/vft/gatekeeper.ashx?op=oftreplace&att=Tk-9&collectionid=7&cobrand=x", ""},
+        {[](IRequest** r) { return TarnixUpdateOnlineFamilyTree("Tk-9", nullptr, "7", nullptr, r); },
+         "GET", "/vft/gatekeeper.ashx?op=oftreplace&att=Tk-9&collectionid=7&cobrand=", ""},
+        {[](IRequest** r) { return TarnixExportOnlineFamilyTree("Tk&9", "7 &8", "x", r); },
+         "GET", "/vft/gatekeeper.ashx?op=oftexport&att=Tk&9&collectionid=7%20%268&cobrand=x", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        ASSERT_EQ(S_OK, Run(c.start));
+        const ReceivedRequest sent = Last();
+        EXPECT_EQ(c.method, sent.method);
+        EXPECT_EQ(c.target, sent.Path());
+        EXPECT_EQ(c.cookie, sent.Header("Cookie"));
+        if (sent.method == "GET") EXPECT_EQ(Get(c.target), sent.raw);
+        else EXPECT_EQ(std::string::npos, sent.target.find("att=")) << "the ticket stayed in the query";
+    }
+    EXPECT_EQ(sizeof cases / sizeof cases[0], service.RequestCount());
+}
+
+// A file that cannot be opened, or whose body would not fit the 32-bit length, sends nothing.
+TEST_F(OnlineTreeChangesTest, LocalFilesThatCannotBePostedFailBeforeAnythingIsSent) {
+    const struct {
+        ULONGLONG size;  // 0: no file at all
+        HRESULT status;
+    } cases[] = {{0, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+                 {0x100000000ull, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)},
+                 {0xFFFFFFFFull - 200, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        DeleteFileA(kLocalFile);
+        if (c.size) WriteLocalFile("", c.size);
+        EXPECT_EQ(c.status, Run([](IRequest** r) { return TarnixCreateOnlineFamilyTree("t", kLocalFile, "1", "n", 0, "c", r); }));
+    }
+    Sleep(100);
+    EXPECT_EQ(0u, service.RequestCount());
+}
+
+TEST_F(OnlineTreeChangesTest, FailedAnswersBecomeTheStatus) {
+    service.On("op=oftcreate", HttpAnswer{200, "OK", {}, "<gatekeeper><error><hresult>800700B7</hresult></error></gatekeeper>"});
+    service.On("op=oftexport", HttpAnswer{500, "Internal Server Error", {}, "<r><ok/></r>"});
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
+              Run([](IRequest** r) { return TarnixCreateOnlineFamilyTree("t", kLocalFile, "1", "n", 0, "c", r); }));
+    EXPECT_EQ(E_FAIL, Run([](IRequest** r) { return TarnixExportOnlineFamilyTree("t", "7", "c", r); }));
+}
+
+// A host that lets go while a large file is still going out frees the worker at once; the rest of
+// the file is not sent.
+TEST_F(OnlineTreeChangesTest, ReleasingWhilePostingStopsTheUpload) {
+    const size_t size = 16 << 20;
+    WriteLocalFile(std::string(size, 'g'));
+    service.SetBodyReadPace(16 * 1024, 20);  // under 1 MB/s: the whole upload would take 20 s
+    for (int i = 0; i < 2; ++i) {  // one for each general worker
+        IRequest* upload = nullptr;
+        ASSERT_EQ(S_OK, TarnixCreateOnlineFamilyTree("t", kLocalFile, "1", "big", 0, "c", &upload));
+        Sleep(350);
+        upload->Release();
+    }
+    ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(S_OK, Run([](IRequest** r) { return TarnixExportOnlineFamilyTree("t", "7", "c", r); }));
+    EXPECT_LT(GetTickCount64() - start, 5000u) << "a worker stayed with its upload";
+    ASSERT_TRUE(service.WaitForRequests(3, 30000));
+    for (const ReceivedRequest& sent : service.Requests())
+        if (sent.method == "POST") EXPECT_LT(sent.raw.size(), size) << "the whole file went out";
+}
+
+// A null out-parameter queues nothing: a request started after it is the only one the service
+// receives.
+TEST_F(OnlineTreeChangesTest, ANullOutParameterStartsNothing) {
+    EXPECT_EQ(E_POINTER, TarnixCreateOnlineFamilyTree("t", kLocalFile, "1", "n", 0, "c", nullptr));
+    EXPECT_EQ(E_POINTER, TarnixUpdateOnlineFamilyTree("t", kLocalFile, "7", "c", nullptr));
+    EXPECT_EQ(E_POINTER, TarnixExportOnlineFamilyTree("t", "7", "c", nullptr));
+    EXPECT_EQ(S_OK, Run([](IRequest** r) { return TarnixExportOnlineFamilyTree("t", "7", "c", r); }));
+    Sleep(100);
+    EXPECT_EQ(1u, service.RequestCount());
+}
+
+}  // namespace
