@@ -58,10 +58,40 @@ export TARNIX_TICKET
 echo "(a ticket of ${#TARNIX_TICKET} characters, kept in the environment only)"
 tarnix sites
 tarnix trees
+
+# A tree made from a GEDCOM file, exported, downloaded back and compared.
+gedcom=$work/haverfield-upload.ged
+cp "$TARNIX_ROOT/service/seed/haverfield.ged" "$gedcom"
+gedcom_win=$(winepath -w "$gedcom" 2>/dev/null)
+tarnix create "$gedcom_win" --site 4102 --name "Haverfield (uploaded)" --world-tree
+tarnix trees
+tree=$(cd "$bin" && wine tarnix.exe trees </dev/null | tr -d '\r' |
+       sed -n 's/.*CollectionID="\([^"]*\)" OFTName="Haverfield (uploaded)".*/\1/p' | head -n1)
+[ -n "$tree" ] || { echo "the new tree is not listed" >&2; exit 1; }
+tarnix export --tree "$tree"
+downloaded=$work/downloaded.ged
+tarnix download-tree --tree "$tree" --out "$(winepath -w "$downloaded" 2>/dev/null)"
+if cmp -s "$gedcom" "$downloaded"; then
+  echo "(the downloaded GEDCOM file is byte for byte the uploaded one)"
+else
+  echo "the downloaded GEDCOM file differs from the uploaded one" >&2
+  exit 1
+fi
+
+# Search counts, the version check and the silent update check, then a web file with progress.
+tarnix search-trees --surname Haverfield
+tarnix search-data --surname Haverfield --birth-place Bristol
+tarnix version 7.2.15 3.1.0 1.0.0
+tarnix update-check 7.2.15 3.1.0 1.0.0 --company "Tarnix Demo" --product "Family Tree"
+tarnix get "$address" /files/register.txt --out "$(winepath -w "$work/register.txt" 2>/dev/null)"
+cmp -s "$work/data/files/register.txt" "$work/register.txt" && echo "(the web file arrived whole)"
+
+# Addresses for the host's browser, and what a failure looks like.
 tarnix address search-trees --surname Haverfield --birth-year 1851 --method 1
 tarnix encode "Mary Ann O'Brien & co"
 printf '\n$ tarnix login demo wrong-password\n'
 (cd "$bin" && wine tarnix.exe login demo wrong-password </dev/null) && exit 1 || echo "(refused, as it should be)"
+tarnix get "$address" /files/no-such-file.txt || echo "(an error status is never handed over as the file)"
 
 tarnix_log "the service's log (one line per request, no secrets)"
 cat "$work/service.log"

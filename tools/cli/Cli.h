@@ -81,6 +81,7 @@ private:
     std::string m_label;
     ULONGLONG m_start;
     ULONGLONG m_lastDraw = 0;
+    ULONG m_lastReceived = 0;
 };
 
 // Releases a request (or any COM-style object) on the way out.

@@ -229,6 +229,7 @@ void ProgressLine::Update(ULONG received, ULONG total) {
     const ULONGLONG now = GetTickCount64();
     if (now - m_lastDraw < (console ? 200u : 1000u) && m_lastDraw != 0) return;
     m_lastDraw = now;
+    m_lastReceived = received;
     const double seconds = static_cast<double>(now - m_start) / 1000.0;
     const double rate = seconds > 0 ? received / seconds : 0;
     std::string line = m_label + " " + Size(received);
@@ -252,8 +253,10 @@ void ProgressLine::Update(ULONG received, ULONG total) {
 }
 
 void ProgressLine::Finish(ULONG total) {
-    m_lastDraw = 0;
-    Update(total, total);
+    if (m_lastReceived != total || m_lastDraw == 0) {
+        m_lastDraw = 0;
+        Update(total, total);
+    }
     if (_isatty(_fileno(stderr))) std::fprintf(stderr, "\n");
 }
 

@@ -70,10 +70,69 @@ int DownloadTree(const Args& args) {
     return 0;
 }
 
+// Follows an upload or an export order to its end; they yield no values, only their status.
+void FollowChange(IRequest* request, const std::string& doing) {
+    Wait(request, doing);
+    std::printf("%s: accepted by the service\n", doing.c_str());
+}
+
+int Create(const Args& args) {
+    const std::string ticket = args.Ticket(), file = args.At(0, "the GEDCOM file"), site = args.Option("site"),
+                      name = args.Option("name"), cobrand = args.Option("cobrand");
+    if (site.empty() || name.empty()) throw Failure{kUsage, "--site ID and --name NAME are needed (tarnix sites)"};
+    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Held<IRequest> request;
+    Check(TARNIX(TarnixCreateOnlineFamilyTree)(ticket.c_str(), file.c_str(), site.c_str(), name.c_str(),
+                                                args.Switch("world-tree"), cobrand.c_str(), &request),
+          "starting the upload");
+    FollowChange(request.p, "creating " + name + " from " + file);
+    request.p->Release();
+    request.p = nullptr;
+    TARNIX(TARNIXTerminate)();
+    return 0;
+}
+
+int Replace(const Args& args) {
+    const std::string ticket = args.Ticket(), file = args.At(0, "the GEDCOM file"), tree = args.Option("tree"),
+                      cobrand = args.Option("cobrand");
+    if (tree.empty()) throw Failure{kUsage, "--tree ID is needed (tarnix trees lists them)"};
+    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Held<IRequest> request;
+    Check(TARNIX(TarnixUpdateOnlineFamilyTree)(ticket.c_str(), file.c_str(), tree.c_str(), cobrand.c_str(), &request),
+          "starting the upload");
+    FollowChange(request.p, "replacing tree " + tree + " with " + file);
+    request.p->Release();
+    request.p = nullptr;
+    TARNIX(TARNIXTerminate)();
+    return 0;
+}
+
+int Export(const Args& args) {
+    const std::string ticket = args.Ticket(), tree = args.Option("tree"), cobrand = args.Option("cobrand");
+    if (tree.empty()) throw Failure{kUsage, "--tree ID is needed (tarnix trees lists them)"};
+    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Held<IRequest> request;
+    Check(TARNIX(TarnixExportOnlineFamilyTree)(ticket.c_str(), tree.c_str(), cobrand.c_str(), &request),
+          "ordering the export");
+    FollowChange(request.p, "ordering the export of tree " + tree);
+    request.p->Release();
+    request.p = nullptr;
+    TARNIX(TARNIXTerminate)();
+    return 0;
+}
+
 }  // namespace
 
 std::vector<Command> TransferCommands() {
     return {
+        {"create", "FILE --ticket T --site ID --name NAME [--world-tree] [--cobrand C]",
+         "Upload a GEDCOM file as a new online tree on one of the user's sites.",
+         "--world-tree also submits the tree to the shared World Tree.", {"world-tree"}, Create},
+        {"replace", "FILE --ticket T --tree ID [--cobrand C]", "Replace an online tree with a GEDCOM file.", "", {},
+         Replace},
+        {"export", "--ticket T --tree ID [--cobrand C]",
+         "Ask the service to prepare an online tree's GEDCOM file for download.",
+         "The service prepares it later; tarnix trees shows its download status, then download-tree.", {}, Export},
         {"get", "SERVER PATH [--out FILE]", "Download any web file, showing its progress.",
          "SERVER is a host name (host:port allowed), PATH the path and query on it. Without --out\n"
          "the file goes to standard output. A status other than 2xx fails, as a body cut short does.",
