@@ -14,6 +14,8 @@ packages=(
   googletest
   # the local online-tree service, a native Linux program, and its tests
   g++ pkg-config libcpp-httplib-dev libsqlite3-dev libssl-dev libgtest-dev
+  # the release: API documentation, its zip, the MSVC-style import library and its link check
+  doxygen zip llvm-14 clang-14 lld-14
 )
 if [ "${TARNIX_NO_X86:-0}" = 0 ] && tarnix_kernel_runs_x86; then
   packages+=(wine32:i386)

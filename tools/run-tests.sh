@@ -41,6 +41,19 @@ else
   (tarnix_use_wine i686 && cd "$TARNIX_BUILD/i686" && ctest --output-on-failure -j "$(nproc)" "$@") || status=1
 fi
 
+tarnix_log "release: the release folder, and hosts built against it alone"
+release_x86=no
+[ -z "$x86_obstacle" ] && release_x86=yes
+source "$TARNIX_ROOT/tools/release-check.sh"
+if TARNIX_SKIP_BUILD=1 bash "$TARNIX_ROOT/tools/make-release.sh" >"$TARNIX_BUILD/make-release.log" 2>&1; then
+  release_dir=$(sed -n 's/^== release: \(.*\) and .*/\1/p' "$TARNIX_BUILD/make-release.log")
+  tarnix_check_release "$release_dir" "$release_x86" || status=1
+else
+  echo "release: making the release folder failed:"
+  tail -20 "$TARNIX_BUILD/make-release.log"
+  status=1
+fi
+
 tarnix_log "service: contract tests (native)"
 (cd "$TARNIX_BUILD/service" && ctest --output-on-failure -j 2) || status=1
 exit $status
