@@ -36,12 +36,11 @@ int Connect(const Args&) {
 int Login(const Args& args) {
     const std::string user = args.At(0, "the user name");
     const std::string password = Password(args);
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     Held<IQueryRequest> request;
     Check(TARNIX(TarnixLogin)(user.c_str(), password.c_str(), &request), "starting the sign-in");
     Wait(request.p, "signing in");
     const std::string ticket = Value(request.p, 0, "att");
-    TARNIX(TARNIXTerminate)();
     if (ticket.empty()) throw Failure{kFailed, "the service answered without a ticket"};
     std::printf("%s\n", ticket.c_str());
     return 0;
@@ -49,23 +48,21 @@ int Login(const Args& args) {
 
 int Sites(const Args& args) {
     const std::string ticket = args.Ticket();
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     Held<IQueryRequest> request;
     Check(TARNIX(TarnixListUserSites)(ticket.c_str(), &request), "starting the site list");
     Wait(request.p, "listing the sites");
     PrintRows(request.p, {"SiteID", "SiteName", "SiteRights", "Rights"});
-    TARNIX(TARNIXTerminate)();
     return 0;
 }
 
 int Trees(const Args& args) {
     const std::string ticket = args.Ticket(), cobrand = args.Option("cobrand");
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     Held<IQueryRequest> request;
     Check(TARNIX(TarnixListOnlineFamilyTrees)(ticket.c_str(), cobrand.c_str(), &request), "starting the tree list");
     Wait(request.p, "listing the online trees");
     PrintRows(request.p, {"SiteID", "SiteName", "CollectionID", "OFTName", "Permission", "DownloadStatus"});
-    TARNIX(TARNIXTerminate)();
     return 0;
 }
 

@@ -84,6 +84,15 @@ private:
     ULONG m_lastReceived = 0;
 };
 
+// The library initialized for the scope of a command: declared before the requests, so that
+// they are released before the last TARNIXTerminate.
+struct Initialized {
+    Initialized() { Check(TARNIX(TARNIXInitialize)(0), "initializing"); }
+    ~Initialized() { TARNIX(TARNIXTerminate)(); }
+    Initialized(const Initialized&) = delete;
+    Initialized& operator=(const Initialized&) = delete;
+};
+
 // Releases a request (or any COM-style object) on the way out.
 template <class T>
 struct Held {

@@ -14,7 +14,7 @@ int Count(const Args& args, SearchExport start, const char* what) {
                       birthPlace = args.Option("birth-place"), deathPlace = args.Option("death-place"),
                       father = args.Option("father"), mother = args.Option("mother"), spouse = args.Option("spouse"),
                       cobrand = args.Option("cobrand");
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     Held<ISearchCountRequest> request;
     Check(start(surname.c_str(), given.c_str(), birthPlace.c_str(), args.Number("birth-year", 0), deathPlace.c_str(),
                 args.Number("death-year", 0), father.c_str(), mother.c_str(), spouse.c_str(), cobrand.c_str(),
@@ -27,9 +27,6 @@ int Count(const Args& args, SearchExport start, const char* what) {
     Check(request->GetLastValue(&last), "reading the count");
     std::printf("first %ld, second (as the library gives it: + 1) %ld, last %ld\n", static_cast<long>(first),
                 static_cast<long>(second), static_cast<long>(last));
-    request.p->Release();
-    request.p = nullptr;
-    TARNIX(TARNIXTerminate)();
     return 0;
 }
 
@@ -39,16 +36,13 @@ int SearchData(const Args& args) { return Count(args, TARNIX(TarnixSearchData), 
 int Version(const Args& args) {
     const std::string exe = args.At(0, "the application's version"), webctl = args.At(1, "the web control's version"),
                       library = args.At(2, "the library's version"), cobrand = args.Option("cobrand");
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     Held<IQueryRequest> request;
     Check(TARNIX(TarnixCheckVelmoraFamilyTreeVersion)(exe.c_str(), webctl.c_str(), library.c_str(), cobrand.c_str(),
                                                        &request),
           "starting the version check");
     Wait(request.p, "checking the versions");
     PrintRows(request.p, {"EXE", "WEBCTL", "TARNIX"});
-    request.p->Release();
-    request.p = nullptr;
-    TARNIX(TARNIXTerminate)();
     return 0;
 }
 
@@ -72,7 +66,7 @@ int UpdateCheck(const Args& args) {
     HWND window = CreateWindowExA(0, "STATIC", "tarnix update check", 0, 0, 0, 0, 0, nullptr, nullptr,
                                   GetModuleHandleA(nullptr), nullptr);
     if (!window) throw Failure{kFailed, "cannot make a window for the check's timer"};
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     const UINT timer = TARNIX(TarnixUpdateVelmoraFamilyTreeSilentCheck)(window, company.c_str(), product.c_str(),
                                                                         exe.c_str(), webctl.c_str(), library.c_str(),
                                                                         cobrand.c_str());
@@ -85,7 +79,6 @@ int UpdateCheck(const Args& args) {
         flag = ReadUpdateFlag(key);
         Sleep(50);
     }
-    TARNIX(TARNIXTerminate)();
     DestroyWindow(window);
     if (flag < 0) throw Failure{kFailed, "no answer: the check gave up or failed, and wrote nothing"};
     std::printf("HKCU\\%s UpdateAvailable = %ld (%s)\n", key.c_str(), flag,

@@ -44,14 +44,11 @@ void FollowDownload(IDownloadRequest* request, const std::string& what, const st
 int Get(const Args& args) {
     const std::string server = args.At(0, "the server"), path = args.At(1, "the path");
     const std::string out = args.Option("out");
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     Held<IDownloadRequest> request;
     // Without a destination of its own the body goes to a temporary file, read back here.
     Check(TARNIX(TarnixGetInternetFile)(server.c_str(), path.c_str(), &request), "starting the download");
     FollowDownload(request.p, path, out.empty() ? "-" : out, true);
-    request.p->Release();
-    request.p = nullptr;
-    TARNIX(TARNIXTerminate)();
     return 0;
 }
 
@@ -59,14 +56,11 @@ int DownloadTree(const Args& args) {
     const std::string ticket = args.Ticket(), tree = args.Option("tree"), out = args.Option("out");
     const std::string cobrand = args.Option("cobrand");
     if (tree.empty()) throw Failure{kUsage, "--tree ID is needed (tarnix trees lists them)"};
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     Held<IDownloadRequest> request;
     Check(TARNIX(TarnixDownloadOnlineFamilyTree)(ticket.c_str(), tree.c_str(), out.c_str(), cobrand.c_str(), &request),
           "starting the tree download");
     FollowDownload(request.p, "tree " + tree, out.empty() ? "-" : out, out.empty());
-    request.p->Release();
-    request.p = nullptr;
-    TARNIX(TARNIXTerminate)();
     return 0;
 }
 
@@ -80,15 +74,12 @@ int Create(const Args& args) {
     const std::string ticket = args.Ticket(), file = args.At(0, "the GEDCOM file"), site = args.Option("site"),
                       name = args.Option("name"), cobrand = args.Option("cobrand");
     if (site.empty() || name.empty()) throw Failure{kUsage, "--site ID and --name NAME are needed (tarnix sites)"};
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     Held<IRequest> request;
     Check(TARNIX(TarnixCreateOnlineFamilyTree)(ticket.c_str(), file.c_str(), site.c_str(), name.c_str(),
                                                 args.Switch("world-tree"), cobrand.c_str(), &request),
           "starting the upload");
     FollowChange(request.p, "creating " + name + " from " + file);
-    request.p->Release();
-    request.p = nullptr;
-    TARNIX(TARNIXTerminate)();
     return 0;
 }
 
@@ -96,28 +87,22 @@ int Replace(const Args& args) {
     const std::string ticket = args.Ticket(), file = args.At(0, "the GEDCOM file"), tree = args.Option("tree"),
                       cobrand = args.Option("cobrand");
     if (tree.empty()) throw Failure{kUsage, "--tree ID is needed (tarnix trees lists them)"};
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     Held<IRequest> request;
     Check(TARNIX(TarnixUpdateOnlineFamilyTree)(ticket.c_str(), file.c_str(), tree.c_str(), cobrand.c_str(), &request),
           "starting the upload");
     FollowChange(request.p, "replacing tree " + tree + " with " + file);
-    request.p->Release();
-    request.p = nullptr;
-    TARNIX(TARNIXTerminate)();
     return 0;
 }
 
 int Export(const Args& args) {
     const std::string ticket = args.Ticket(), tree = args.Option("tree"), cobrand = args.Option("cobrand");
     if (tree.empty()) throw Failure{kUsage, "--tree ID is needed (tarnix trees lists them)"};
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
+    Initialized initialized;
     Held<IRequest> request;
     Check(TARNIX(TarnixExportOnlineFamilyTree)(ticket.c_str(), tree.c_str(), cobrand.c_str(), &request),
           "ordering the export");
     FollowChange(request.p, "ordering the export of tree " + tree);
-    request.p->Release();
-    request.p = nullptr;
-    TARNIX(TARNIXTerminate)();
     return 0;
 }
 
