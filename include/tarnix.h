@@ -661,6 +661,50 @@ TARNIX_API BOOL TARNIX_STDCALL TarnixSaveOnlineFamilyTreeDialog(HWND parent, con
  */
 TARNIX_API BOOL TARNIX_CDECL TarnixPromptUpdateVelmoraFamilyTreeDialog(HWND parent);
 
+/* ---- The library's dialogs: transfers under a progress window (need TARNIXInitialize) ---- */
+/*
+ * Each starts its operation with the export named below, then shows a modal dialog over parent
+ * (which may be null) that polls it twice a second. The dialog names the server by the
+ * library's built-in service host, as the browser addresses do. Failures are shown in message
+ * boxes titled with the caption, the HRESULT as eight hexadecimal digits: a failure to start
+ * the operation (for instance E_FAIL when the library is not initialized) as "An error has
+ * occured. The error code is %08X" over parent, without a dialog; a failure of the running
+ * request over the dialog, which then ends. Cancel (or Esc) ends a dialog at once and gives its
+ * request up.
+ */
+/* TarnixCreateOnlineFamilyTree under the "Export" dialog, which closes itself once the upload is
+ * in: 1 then, 0 on failure or cancel. */
+TARNIX_API BOOL TARNIX_STDCALL TarnixCreateOnlineFamilyTreeDialog(HWND parent,
+    const char *caption, const char *ticket, const char *localFile, const char *siteId,
+    const char *treeName, BOOL submitToWorldTree, const char *cobrand);
+/* TarnixUpdateOnlineFamilyTree under the "Export" dialog, as above. */
+TARNIX_API BOOL TARNIX_STDCALL TarnixUpdateOnlineFamilyTreeDialog(HWND parent,
+    const char *caption, const char *ticket, const char *localFile, const char *collectionId,
+    const char *treeName, const char *cobrand);
+/* TarnixExportOnlineFamilyTree under the "Online Family Tree" dialog, which says when the
+ * service has taken the order and then waits for the user to close it. */
+TARNIX_API void TARNIX_STDCALL TarnixExportOnlineFamilyTreeDialog(HWND parent,
+    const char *caption, const char *ticket, const char *collectionId, const char *treeName,
+    const char *cobrand);
+/* TarnixDownloadOnlineFamilyTree into destinationFile under the download dialog (below), which
+ * shows treeName as what is fetched: 1 once the file is complete, else 0. */
+TARNIX_API BOOL TARNIX_STDCALL TarnixDownloadOnlineFamilyTreeDialog(HWND parent,
+    const char *caption, const char *ticket, const char *collectionId, const char *treeName,
+    const char *destinationFile, const char *cobrand);
+/*
+ * Downloads objectPath from server (as TarnixGetInternetFile) into destinationFile under the
+ * "Download" dialog: the source, the destination's file name, the time left with the bytes
+ * copied, the rate, a progress bar and the percentage in the title ("unknown" time left while
+ * the measured rate is below one byte per second). 1 once the file is complete and, when
+ * contentType is not null and contentTypeSize not 0, its content type copied there; 0 on
+ * failure (shown with the HRESULT, an HTTP status as 0x80190000 | status), on cancel, or when
+ * the content type does not fit (the file is complete nevertheless). A cancelled or failed
+ * download leaves what it had written in destinationFile.
+ */
+TARNIX_API BOOL TARNIX_STDCALL TarnixDownloadFileDialog(HWND parent, const char *caption,
+    const char *server, const char *objectPath, const char *destinationFile, char *contentType,
+    ULONG contentTypeSize);
+
 #ifdef __cplusplus
 }
 #endif

@@ -47,6 +47,12 @@ INT_PTR RunDialog(HWND parent, int templateId, DLGPROC procedure, void* param) {
     return result;
 }
 
+void EndDialogShowingFailure(HWND dialog, const char* caption, const char* format, HRESULT hr) noexcept {
+    StopPollTimer(dialog);
+    ShowFailure(dialog, caption, format, hr);
+    EndDialog(dialog, 0);
+}
+
 void EndDialogOnFailure(HWND dialog, HRESULT hr) noexcept {
     if (SUCCEEDED(t_dialogFailure)) t_dialogFailure = FAILED(hr) ? hr : E_FAIL;
     StopPollTimer(dialog);

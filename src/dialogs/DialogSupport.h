@@ -17,6 +17,10 @@ constexpr UINT kPollPeriodMs = 500;
 
 // Shown over the host's window when a dialog export fails before or around its dialog.
 constexpr char kGeneralErrorFormat[] = "An error has occured. The error code is %08X";
+// Shown when a transfer fails under the download dialog or the upload dialog; hosts know this
+// one text for both directions.
+constexpr char kDownloadFailedFormat[] =
+    "An error has occured while downloading the online family tree. The error code is %08X";
 
 void StartPollTimer(HWND dialog);
 void StopPollTimer(HWND dialog) noexcept;
@@ -42,6 +46,10 @@ void ShowFailure(HWND owner, const char* caption, const char* format, HRESULT hr
 // not be made. A failure that escaped the dialog's procedure (see GuardDialog) is raised here,
 // once the modal loop is over.
 INT_PTR RunDialog(HWND parent, int templateId, DLGPROC procedure, void* param);
+
+// A request polled by the dialog failed: stops the poll, shows the failure over the dialog
+// under the caller's caption and ends the dialog with 0.
+void EndDialogShowingFailure(HWND dialog, const char* caption, const char* format, HRESULT hr) noexcept;
 
 // Records a failure in a dialog procedure and ends the dialog with 0 (timer stopped).
 void EndDialogOnFailure(HWND dialog, HRESULT hr) noexcept;

@@ -100,3 +100,12 @@ void CallDownloadThroughVtable(IDownloadRequest *request)
         stream->lpVtbl->Release(stream);
     IDownloadRequest_Release(request);
 }
+
+/* Transfers under a progress window: external, so that their imports must resolve. */
+const void *const kTransferDialogExports[] = {
+    (const void *)&TarnixCreateOnlineFamilyTreeDialog,
+    (const void *)&TarnixUpdateOnlineFamilyTreeDialog,
+    (const void *)&TarnixExportOnlineFamilyTreeDialog,
+    (const void *)&TarnixDownloadOnlineFamilyTreeDialog,
+    (const void *)&TarnixDownloadFileDialog,
+};

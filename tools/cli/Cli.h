@@ -117,6 +117,7 @@ struct Command {
 std::vector<Command> AccountCommands();
 std::vector<Command> TransferCommands();
 std::vector<Command> SearchCommands();
+std::vector<Command> DialogCommands();
 
 // The search fields' options, for --help.
 #define CLI_SEARCH_FIELDS                                                                         \

@@ -12,7 +12,7 @@ namespace {
 
 std::vector<Command> AllCommands() {
     std::vector<Command> all;
-    for (auto group : {&AccountCommands, &TransferCommands, &SearchCommands})
+    for (auto group : {&AccountCommands, &TransferCommands, &SearchCommands, &DialogCommands})
         for (Command& command : group()) all.push_back(std::move(command));
     return all;
 }
@@ -24,7 +24,7 @@ void PrintOverview(const std::vector<Command>& commands) {
         "host, or to TARNIX_SERVICE=host:port when that is set (a local service). Commands that\n"
         "need a sign-in ticket take --ticket or TARNIX_TICKET; the ticket is never stored.\n\n"
         "commands:\n");
-    for (const Command& command : commands) std::printf("  %-16s %s\n", command.name, command.summary);
+    for (const Command& command : commands) std::printf("  %-20s %s\n", command.name, command.summary);
 }
 
 void PrintHelp(const Command& command) {

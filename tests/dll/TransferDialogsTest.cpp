@@ -1,0 +1,241 @@
+// The transfers under the library's progress dialogs, through tarnix.dll against the local
+// service, used as a user would: what each dialog shows while its request runs, how it ends, the
+// failures it reports, and what the export returns.
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include "DialogDriver.h"
+#include "ProxySetting.h"
+#include "TestService.h"
+#include "tarnix.h"
+
+namespace {
+
+using tarnix::test::DialogScript;
+using tarnix::test::DialogWindow;
+using tarnix::test::DriveDialogs;
+using tarnix::test::HttpAnswer;
+using tarnix::test::ProxySetting;
+using tarnix::test::TestService;
+using User = std::function<void(const DialogScript&, const DialogWindow&)>;
+
+constexpr char kCaption[] = "Transfer test";
+constexpr char kServiceHost[] = TARNIX_EXPECTED_SERVICE_HOST;
+constexpr char kLocalFile[] = "C:\\upload-dialog-test.ged";
+constexpr char kDestination[] = "C:\\users\\smith.family.ged";
+constexpr int kProgress = 1001, kStatus = 1002, kMessage = 1003, kTimeLeft = 1004, kDestinationName = 1005, kRate = 1006;
+// One text for uploads and downloads alike.
+const std::string kTransferFailed = "An error has occured while downloading the online family tree. The error code is ";
+
+const HttpAnswer kAccepted{200, "OK", {}, "<gatekeeper><ok/></gatekeeper>"};
+HttpAnswer Refusal(const char* hresult) {
+    return HttpAnswer{200, "OK", {}, std::string("<r><error><hresult>") + hresult + "</hresult></error></r>"};
+}
+// Held from the start (then sent slowly, so that a client that gave up meanwhile is seen when its
+// socket refuses the rest: WinINet closes it once its pending read returns) or after some bytes.
+HttpAnswer Held(HttpAnswer answer, HANDLE until, size_t afterBytes = 0) {
+    answer.hold = until;
+    answer.holdBeforeHead = afterBytes == 0;
+    answer.holdAfterBytes = afterBytes;
+    if (afterBytes == 0) answer.body += std::string(100000, ' '), answer.pieceSize = 8192, answer.pieceDelayMs = 10;
+    return answer;
+}
+
+std::string FileBytes(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
+}
+
+// The failure's message box over the dialog, answered with OK.
+void ExpectFailure(const DialogScript& script, const DialogWindow& dialog, const std::string& text) {
+    const DialogWindow box = script.WaitForWindow(kCaption);
+    EXPECT_EQ(dialog.Handle(), box.Owner());
+    EXPECT_EQ(text, box.MessageText());
+    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), box.MessageIcon());
+    box.Click(IDOK);
+    script.WaitGone(box);
+}
+
+class TransferDialogsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, TARNIXInitialize(0));
+        std::ofstream(kLocalFile, std::ios::binary) << "0 HEAD\r\n0 TRLR\r\n";
+    }
+    void TearDown() override {
+        DestroyWindow(host);
+        TARNIXTerminate();
+        CloseHandle(release);
+        DeleteFileA(kLocalFile);
+        DeleteFileA(kDestination);
+    }
+
+    // Runs `call` while the user plays `user` on the dialog titled `title`.
+    static void Drive(const char* title, const User& user, const std::function<void()>& call) {
+        DriveDialogs(
+            [&](const DialogScript& script) {
+                const DialogWindow dialog = script.WaitForWindow(title);
+                user(script, dialog);
+                script.WaitGone(dialog);
+            },
+            call);
+    }
+
+    TestService service;
+    ProxySetting proxy{service.Port()};
+    HWND host = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+};
+
+TEST_F(TransferDialogsTest, TheUploadDialogClosesItselfOnceTheUploadIsIn) {
+    const struct {
+        const char* what;
+        HttpAnswer answer;
+        User user;
+        BOOL result;
+    } cases[] = {
+        {"the upload is in", Held(kAccepted, release),
+         [&](const DialogScript&, const DialogWindow& dialog) {
+             EXPECT_EQ(host, dialog.Owner());
+             EXPECT_EQ("Exporting Smith Family to " + std::string(kServiceHost), dialog.Text(kStatus));
+             dialog.Capture("upload-progress");
+             SetEvent(release);
+         },
+         1},
+        {"refused by the service", Refusal("800704DC"),
+         [&](const DialogScript& script, const DialogWindow& d) { ExpectFailure(script, d, kTransferFailed + "800704DC"); }, 0},
+        // Returns while the answer is still held: a cancel does not wait for the worker.
+        {"cancelled", Held(kAccepted, release), [](const DialogScript&, const DialogWindow& d) { d.Click(IDCANCEL); }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        service.SetDefault(c.answer);
+        ResetEvent(release);
+        BOOL result = -1;
+        Drive("Exporting Smith Family", c.user, [&] {
+            result = TarnixCreateOnlineFamilyTreeDialog(host, kCaption, "tk", kLocalFile, "41", "Smith Family", 1, "cb");
+        });
+        EXPECT_EQ(c.result, result);
+    }
+    SetEvent(release);
+    EXPECT_TRUE(service.WaitForClientAbort(20000)) << "the cancelled upload must be given up";
+    EXPECT_EQ("/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb",
+              service.Requests()[0].Path());
+}
+
+TEST_F(TransferDialogsTest, TheExportDialogSaysWhenTheOrderIsTakenAndWaitsToBeClosed) {
+    service.SetDefault(Held(kAccepted, release));
+    Drive("Online Family Tree", [&](const DialogScript& script, const DialogWindow& dialog) {
+        EXPECT_EQ("The online family tree 'Smith Family' needs to be prepared for download.", dialog.Text(kMessage));
+        EXPECT_EQ("Submitting a request to export the online family tree.\r\nPlease wait...", dialog.Text(kStatus));
+        SetEvent(release);
+        script.WaitUntil([&] { return dialog.Text(IDCANCEL) == "Close"; }, "the Close button");
+        EXPECT_EQ("The request to export the online family tree has been submitted.\r\nPlease check again later to "
+                  "download the GEDCOM file.", dialog.Text(kStatus));
+        EXPECT_EQ(IDCANCEL, dialog.DefaultButton());
+        dialog.Capture("export-order");
+        dialog.Click(IDCANCEL);
+    }, [&] { TarnixExportOnlineFamilyTreeDialog(host, kCaption, "tk", "c-1", "Smith Family", "cb"); });
+
+    service.SetDefault(Refusal("80070490"));
+    Drive("Online Family Tree", [](const DialogScript& script, const DialogWindow& dialog) {
+        ExpectFailure(script, dialog, "This operation failed with error 80070490");
+    }, [&] { TarnixExportOnlineFamilyTreeDialog(nullptr, kCaption, "tk", "c-1", "Smith Family", "cb"); });
+}
+
+TEST_F(TransferDialogsTest, TheDownloadDialogFollowsTheTransferAndIgnoresEnter) {
+    HANDLE head = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // Half-way is a whole number of the 4096-byte blocks in which the download reads.
+    const std::string body(819200, 'g');
+    const HttpAnswer file = Held(HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, body}, release, 409600);
+    service.On("/files/t.ged", [&](const tarnix::test::ReceivedRequest&) { return WaitForSingleObject(head, 20000), file; });
+    char type[32] = "untouched";
+    BOOL result = -1;
+    DriveDialogs([&](const DialogScript& script) {
+        const DialogWindow dialog = script.WaitForWindow("0% of /files/t.ged?v=2 Completed");
+        EXPECT_EQ("/files/t.ged?v=2 from files.example", dialog.Text(kStatus));
+        EXPECT_EQ("Locating file...", dialog.Text(kTimeLeft));
+        EXPECT_EQ("smith.family.ged", dialog.Text(kDestinationName));
+        EXPECT_EQ("", dialog.Text(kRate));
+        dialog.PressKey(VK_RETURN);
+        SetEvent(head);
+        // A poll comes only once no key waits: seen half-way, the dialog has outlived Enter.
+        script.WaitForWindow("50% of /files/t.ged?v=2 Completed");
+        const std::string progress = dialog.Text(kTimeLeft);
+        EXPECT_EQ(" (409.60 KB of 819.20 KB copied)", progress.substr(progress.find(" ("))) << progress;
+        EXPECT_EQ(819200, SendMessageA(dialog.Item(kProgress), PBM_GETRANGE, FALSE, 0));
+        EXPECT_EQ(409600, SendMessageA(dialog.Item(kProgress), PBM_GETPOS, 0, 0));
+        dialog.Capture("download-progress");
+        SetEvent(release);
+        script.WaitGone(dialog);
+    }, [&] { result = TarnixDownloadFileDialog(host, kCaption, "files.example", "/files/t.ged?v=2", kDestination, type, 32); });
+    EXPECT_EQ(1, result);
+    EXPECT_STREQ("text/plain", type);
+    EXPECT_TRUE(body == FileBytes(kDestination)) << "the file on disk differs";
+    CloseHandle(head);
+}
+
+TEST_F(TransferDialogsTest, TheDownloadDialogWithoutALengthShowsNoProgressUntilItCloses) {
+    service.On("op=oftdownload", HttpAnswer{200, "OK", {}, "<r><ok/><GEDCOMFile>http://files.example/t.ged</GEDCOMFile></r>"});
+    HttpAnswer file = Held(HttpAnswer{200, "OK", {}, "0 HEAD\r\n0 TRLR\r\n"}, release, 8);
+    file.contentLength = false;
+    service.On("/t.ged", file);
+    BOOL result = -1;
+    Drive("0% of Smith Family Completed", [&](const DialogScript& script, const DialogWindow& dialog) {
+        EXPECT_EQ("Smith Family from " + std::string(kServiceHost), dialog.Text(kStatus));
+        script.WaitUntil([&] { return dialog.Text(kTimeLeft) != "Locating file..."; }, "the transfer");
+        EXPECT_EQ("0 sec (0.00 KB of 0.00 KB copied)", dialog.Text(kTimeLeft));
+        EXPECT_EQ("3.60 KB/Sec", dialog.Text(kRate));
+        EXPECT_EQ("0% of Smith Family Completed", dialog.Title());
+        EXPECT_EQ(0, SendMessageA(dialog.Item(kProgress), PBM_GETRANGE, FALSE, 0));
+        SetEvent(release);
+    }, [&] { result = TarnixDownloadOnlineFamilyTreeDialog(host, kCaption, "tk", "c-1", "Smith Family", kDestination, "cb"); });
+    EXPECT_EQ(1, result);
+    EXPECT_EQ("0 HEAD\r\n0 TRLR\r\n", FileBytes(kDestination));
+}
+
+TEST_F(TransferDialogsTest, TheDownloadDialogEndsWithZeroOnFailureOrEsc) {
+    const HttpAnswer typed{200, "OK", {{"Content-Type", "text/plain"}}, "data"};
+    const struct {
+        const char* what;
+        const char* server;
+        HttpAnswer answer;
+        ULONG typeSize;
+        User user;
+        BOOL result;
+        std::string file;
+    } cases[] = {
+        {"a server name that does not resolve", "no-such-host.invalid", {}, 32,
+         [](const DialogScript& s, const DialogWindow& d) { ExpectFailure(s, d, kTransferFailed + "80072EE7"); }, 0, "<none>"},
+        {"a file that is not there", "files.example", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, 32,
+         [](const DialogScript& s, const DialogWindow& d) { ExpectFailure(s, d, kTransferFailed + "80190194"); }, 0, "<none>"},
+        {"Esc while locating the file", "files.example", Held(typed, release), 32,
+         [](const DialogScript&, const DialogWindow& d) { d.PressKey(VK_ESCAPE); }, 0, "<none>"},
+        {"a content type buffer of 0 bytes is left alone", "files.example", typed, 0, nullptr, 1, "data"},
+        {"a content type buffer too small: 0, the file complete", "files.example", typed, 10, nullptr, 0, "data"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // The name is left to WinINet to resolve: no proxy.
+        ProxySetting direct = std::string(c.server) == "files.example" ? ProxySetting(service.Port()) : ProxySetting::Off();
+        service.SetDefault(c.answer);
+        char type[32] = "untouched";
+        BOOL result = -1;
+        auto call = [&] { result = TarnixDownloadFileDialog(nullptr, kCaption, c.server, "/f", kDestination, type, c.typeSize); };
+        if (c.user) Drive("0% of /f Completed", c.user, call); else DriveDialogs([](const DialogScript&) {}, call);
+        EXPECT_EQ(c.result, result);
+        EXPECT_STREQ("untouched", type);
+        EXPECT_EQ(c.file, FileBytes(kDestination));
+        DeleteFileA(kDestination);
+    }
+    SetEvent(release);
+    EXPECT_TRUE(service.WaitForClientAbort(20000)) << "the download must be given up";
+}
+
+}  // namespace
