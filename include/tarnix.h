@@ -662,44 +662,80 @@ TARNIX_API BOOL TARNIX_STDCALL TarnixSaveOnlineFamilyTreeDialog(HWND parent, con
 TARNIX_API BOOL TARNIX_CDECL TarnixPromptUpdateVelmoraFamilyTreeDialog(HWND parent);
 
 /* ---- The library's dialogs: transfers under a progress window (need TARNIXInitialize) ---- */
-/*
- * Each starts its operation with the export named below, then shows a modal dialog over parent
- * (which may be null) that polls it twice a second. The dialog names the server by the
- * library's built-in service host, as the browser addresses do. Failures are shown in message
- * boxes titled with the caption, the HRESULT as eight hexadecimal digits: a failure to start
- * the operation (for instance E_FAIL when the library is not initialized) as "An error has
- * occured. The error code is %08X" over parent, without a dialog; a failure of the running
- * request over the dialog, which then ends. Cancel (or Esc) ends a dialog at once and gives its
- * request up.
+
+/**
+ * Uploads a GEDCOM file as a new online tree (TarnixCreateOnlineFamilyTree()) under the modal
+ * "Export" dialog, which polls the upload twice a second and closes itself once it is in. Like
+ * every transfer dialog, it names the server by the library's built-in service host, as the
+ * browser addresses do; it shows failures in message boxes titled with the caption, the HRESULT
+ * as eight hexadecimal digits: a failure to start (for instance E_FAIL when the library is not
+ * initialized) as "An error has occured. The error code is %08X" over the parent, without a
+ * dialog; a failure of the running request over the dialog, which then ends. Cancel (or Esc)
+ * ends the dialog at once and gives the request up.
+ * @param parent the dialog's owner window (may be null)
+ * @param caption the title of its message boxes
+ * @param ticket see TarnixCreateOnlineFamilyTree() @param localFile see there
+ * @param siteId see there @param treeName see there (also shown in the dialog)
+ * @param submitToWorldTree see there @param cobrand see there
+ * @return 1 once the upload is in, 0 on failure or cancel
  */
-/* TarnixCreateOnlineFamilyTree under the "Export" dialog, which closes itself once the upload is
- * in: 1 then, 0 on failure or cancel. */
 TARNIX_API BOOL TARNIX_STDCALL TarnixCreateOnlineFamilyTreeDialog(HWND parent,
     const char *caption, const char *ticket, const char *localFile, const char *siteId,
     const char *treeName, BOOL submitToWorldTree, const char *cobrand);
-/* TarnixUpdateOnlineFamilyTree under the "Export" dialog, as above. */
+/**
+ * Replaces an online tree (TarnixUpdateOnlineFamilyTree()) under the "Export" dialog; as
+ * TarnixCreateOnlineFamilyTreeDialog().
+ * @param parent see TarnixCreateOnlineFamilyTreeDialog() @param caption see there
+ * @param ticket see TarnixUpdateOnlineFamilyTree() @param localFile see there
+ * @param collectionId see there @param treeName the tree's name, shown in the dialog
+ * @param cobrand see TarnixUpdateOnlineFamilyTree()
+ * @return 1 once the upload is in, 0 on failure or cancel
+ */
 TARNIX_API BOOL TARNIX_STDCALL TarnixUpdateOnlineFamilyTreeDialog(HWND parent,
     const char *caption, const char *ticket, const char *localFile, const char *collectionId,
     const char *treeName, const char *cobrand);
-/* TarnixExportOnlineFamilyTree under the "Online Family Tree" dialog, which says when the
- * service has taken the order and then waits for the user to close it. */
+/**
+ * Orders the export of an online tree (TarnixExportOnlineFamilyTree()) under the "Online Family
+ * Tree" dialog, which says when the service has taken the order and then waits for the user to
+ * close it; failures as in TarnixCreateOnlineFamilyTreeDialog().
+ * @param parent see TarnixCreateOnlineFamilyTreeDialog() @param caption see there
+ * @param ticket see TarnixExportOnlineFamilyTree() @param collectionId see there
+ * @param treeName the tree's name, shown in the dialog
+ * @param cobrand see TarnixExportOnlineFamilyTree()
+ */
 TARNIX_API void TARNIX_STDCALL TarnixExportOnlineFamilyTreeDialog(HWND parent,
     const char *caption, const char *ticket, const char *collectionId, const char *treeName,
     const char *cobrand);
-/* TarnixDownloadOnlineFamilyTree into destinationFile under the download dialog (below), which
- * shows treeName as what is fetched: 1 once the file is complete, else 0. */
+/**
+ * Downloads an exported online tree (TarnixDownloadOnlineFamilyTree()) into a file under the
+ * "Download" dialog of TarnixDownloadFileDialog(), which shows the tree's name as what is
+ * fetched; failures as in TarnixCreateOnlineFamilyTreeDialog().
+ * @param parent see TarnixCreateOnlineFamilyTreeDialog() @param caption see there
+ * @param ticket see TarnixDownloadOnlineFamilyTree() @param collectionId see there
+ * @param treeName the tree's name, shown in the dialog
+ * @param destinationFile see TarnixDownloadOnlineFamilyTree()
+ * @param cobrand see there
+ * @return 1 once the file is complete, else 0
+ */
 TARNIX_API BOOL TARNIX_STDCALL TarnixDownloadOnlineFamilyTreeDialog(HWND parent,
     const char *caption, const char *ticket, const char *collectionId, const char *treeName,
     const char *destinationFile, const char *cobrand);
-/*
- * Downloads objectPath from server (as TarnixGetInternetFile) into destinationFile under the
- * "Download" dialog: the source, the destination's file name, the time left with the bytes
- * copied, the rate, a progress bar and the percentage in the title ("unknown" time left while
- * the measured rate is below one byte per second). 1 once the file is complete and, when
- * contentType is not null and contentTypeSize not 0, its content type copied there; 0 on
- * failure (shown with the HRESULT, an HTTP status as 0x80190000 | status), on cancel, or when
- * the content type does not fit (the file is complete nevertheless). A cancelled or failed
- * download leaves what it had written in destinationFile.
+/**
+ * Downloads a web file (as TarnixGetInternetFile()) into a file under the modal "Download"
+ * dialog: the source, the destination's file name, the time left with the bytes copied, the
+ * rate, a progress bar and the percentage in the title (the time left reads "unknown" while the
+ * measured rate is below one byte per second). Failures as in
+ * TarnixCreateOnlineFamilyTreeDialog(); an HTTP error status shows as 0x80190000 | status. A
+ * cancelled or failed download leaves what it had written in the destination file.
+ * @param parent the dialog's owner window (may be null)
+ * @param caption the title of its message boxes
+ * @param server see TarnixGetInternetFile() @param objectPath see there
+ * @param destinationFile the file to create
+ * @param contentType if not null and contentTypeSize is not 0, receives the answer's content type
+ * once the file is complete
+ * @param contentTypeSize its size
+ * @return 1 once the file is complete (and the content type copied); 0 on failure, on cancel,
+ * or when the content type does not fit (the file is complete nevertheless)
  */
 TARNIX_API BOOL TARNIX_STDCALL TarnixDownloadFileDialog(HWND parent, const char *caption,
     const char *server, const char *objectPath, const char *destinationFile, char *contentType,
