@@ -3,7 +3,8 @@
 # on each build under its own private Wine: x64 always, x86 where this machine runs 32-bit
 # Windows programs (elsewhere it says why in one line, and checks the x86 export table only).
 # Extra arguments go to both test runs (e.g. -R QueryExports). TARNIX_NO_X86=1 acts as a machine
-# without 32-bit support. Last, the native contract tests of the local online-tree service.
+# without 32-bit support. Then the release folder and hosts built against it, the native
+# contract tests of the local online-tree service, and the demonstration as an end-to-end test.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -56,4 +57,16 @@ fi
 
 tarnix_log "service: contract tests (native)"
 (cd "$TARNIX_BUILD/service" && ctest --output-on-failure -j 2) || status=1
+
+# End to end: the demonstration's session of the command-line host through tarnix.dll against
+# the real local service; it fails on any failed command or a file that does not come back whole.
+tarnix_log "end to end: the demonstration (log in $TARNIX_BUILD/demo.log)"
+tarnix_stop_wine
+if bash "$TARNIX_ROOT/tools/run-demo.sh" >"$TARNIX_BUILD/demo.log" 2>&1; then
+  echo "end to end: $(grep -c '^\$ tarnix' "$TARNIX_BUILD/demo.log") commands of the host, all as expected"
+else
+  echo "end to end: the demonstration failed:"
+  tail -30 "$TARNIX_BUILD/demo.log"
+  status=1
+fi
 exit $status
