@@ -239,7 +239,7 @@ void CInetCompletion::DetachHandle() noexcept {
 void CInetCompletion::Arm() noexcept {
     m_result = 0;
     m_error = 0;
-    ResetEvent(m_ended);
+    if (InterlockedExchange(&m_signaled, 0) != 0) ResetEvent(m_ended);
 }
 
 bool CInetCompletion::WaitEnded(DWORD timeoutMs) const noexcept {
@@ -255,6 +255,7 @@ HRESULT CInetCompletion::Outcome() const noexcept {
 void CInetCompletion::Ended(DWORD_PTR result, DWORD error) noexcept {
     m_result = result;
     m_error = error;
+    InterlockedExchange(&m_signaled, 1);
     SetEvent(m_ended);
 }
 

@@ -133,7 +133,9 @@ public:
     // exchange when opening the handle failed.
     void DetachHandle() noexcept;
 
-    // Before an operation that may end in the background.
+    // Before an operation that may end in the background. Resets the event only when the last
+    // operation ended in the background: most reads end at once, and a reset is a round trip to
+    // the system's kernel side (the wineserver under Wine), paid on every block of a download.
     void Arm() noexcept;
     // True once the operation armed last has ended (within `timeoutMs`).
     bool WaitEnded(DWORD timeoutMs) const noexcept;
@@ -162,6 +164,7 @@ private:
     volatile LONG m_refs = 1;
     volatile LONG m_handleAttached = 0;
     HANDLE m_ended;
+    volatile LONG m_signaled = 0;  // set with the event, cleared when Arm resets it
     volatile DWORD_PTR m_result = 0;
     volatile DWORD m_error = 0;
 };
