@@ -212,7 +212,7 @@ CInetCompletion* CInetCompletion::Create() noexcept {
 }
 
 CInetCompletion::CInetCompletion() noexcept
-    : readBuffers(), sendBuffers(), m_ended(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    : readBuffers(), sendBuffers(), m_ended(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 CInetCompletion::~CInetCompletion() {
     if (m_ended) CloseHandle(m_ended);
@@ -242,8 +242,10 @@ void CInetCompletion::Arm() noexcept {
     if (InterlockedExchange(&m_signaled, 0) != 0) ResetEvent(m_ended);
 }
 
-bool CInetCompletion::WaitEnded(DWORD timeoutMs) const noexcept {
-    return WaitForSingleObject(m_ended, timeoutMs) == WAIT_OBJECT_0;
+bool CInetCompletion::WaitEnded(DWORD timeoutMs) noexcept {
+    if (WaitForSingleObject(m_ended, timeoutMs) != WAIT_OBJECT_0) return false;
+    InterlockedExchange(&m_signaled, 0);
+    return true;
 }
 
 HRESULT CInetCompletion::Outcome() const noexcept {
