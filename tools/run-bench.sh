@@ -189,7 +189,7 @@ for arch in "${archs[@]}"; do
   started=$SECONDS
   bench download --server "127.0.0.1:$port" --path /files/256m.bin --mib 256 --warm-path /files/16m.bin \
     --warm-mib 16 --rounds "$(rounds 7)"
-  bench query --service "127.0.0.1:$port" --requests 50 --burst 50 --rounds "$(rounds 30)"
+  bench query --service "127.0.0.1:$port" --requests 200 --burst 50 --rounds "$(rounds 10)"
   bench search-pool --count-ms 500 --general-ms 1500 --rounds "$(rounds 5)"
   bench upload --service "127.0.0.1:$port" --file "$files_win\\256m.bin" --rounds "$(rounds 7)"
   bench memory --server "127.0.0.1:$port" --service "127.0.0.1:$port" --sizes 16,256 --rounds "$(rounds 3)" \
