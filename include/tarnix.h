@@ -12,9 +12,16 @@
  *
  * Every exchange bypasses the WinINet cache and has timeouts: 30 s to connect, 60 s for each
  * send and each receive; a server silent for longer fails the request with the platform's
- * error (0x80072EE2 or 0x80072EFE). TARNIXTerminate gives up exchanges still in flight: a request
- * that the host still holds then fails with E_ABORT (0x80004004). Release every request before
- * unloading the library.
+ * error (0x80072EE2 or 0x80072EFE). An answer cut off before its status line or its announced
+ * Content-Length fails with 0x80072EFE. TARNIXTerminate gives up exchanges still in flight: a request
+ * that the host still holds then fails with E_ABORT (0x80004004), or stays pending if it was
+ * still queued; either may still be released.
+ *
+ * Unloading: before the last FreeLibrary the host releases every request it holds and matches
+ * every TARNIXInitialize with a TARNIXTerminate, in either order; nothing of the library may be
+ * called after it, a request's Release included. The library then goes once its workers have
+ * left; while WinINet still owes a given-up exchange its last callback, the library pins itself
+ * in the process instead, so that the callback never finds it unmapped.
  *
  * Development: when the environment variable TARNIX_SERVICE holds "host" or "host:port" as the
  * outermost TARNIXInitialize runs, every gatekeeper request goes there directly (for instance a
