@@ -14,6 +14,9 @@ packages=(
   googletest
   # the local online-tree service, a native Linux program, and its tests
   g++ pkg-config libcpp-httplib-dev libsqlite3-dev libssl-dev libgtest-dev
+  # the fuzz targets of the pure text routines: clang with libFuzzer and the sanitizers'
+  # run-time libraries (libclang-rt-14-dev holds libclang_rt.fuzzer, asan and ubsan)
+  clang-14 libclang-rt-14-dev
 )
 if [ "${TARNIX_NO_X86:-0}" = 0 ] && tarnix_kernel_runs_x86; then
   packages+=(wine32:i386)

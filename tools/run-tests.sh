@@ -3,7 +3,9 @@
 # on each build under its own private Wine: x64 always, x86 where this machine runs 32-bit
 # Windows programs (elsewhere it says why in one line, and checks the x86 export table only).
 # Extra arguments go to both test runs (e.g. -R QueryExports). TARNIX_NO_X86=1 acts as a machine
-# without 32-bit support. Last, the native contract tests of the local online-tree service.
+# without 32-bit support. Last, the native contract tests of the local online-tree service, and a
+# short native fuzz run of the pure text routines (their seeds and a few seconds each; the
+# bounded run of its own is tools/run-fuzz.sh).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -43,4 +45,6 @@ fi
 
 tarnix_log "service: contract tests (native)"
 (cd "$TARNIX_BUILD/service" && ctest --output-on-failure -j 2) || status=1
+
+bash "$TARNIX_ROOT/tools/run-fuzz.sh" "${TARNIX_FUZZ_SECONDS:-5}" || status=1
 exit $status
