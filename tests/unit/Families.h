@@ -85,4 +85,12 @@ private:
     ProxySetting m_proxy{service.Port()};
 };
 
+// The family's good answer, held on `gate` before its head.
+inline HttpAnswer HeldBeforeHead(Family family, HANDLE gate) {
+    HttpAnswer answer{200, "OK", {}, FamilyService::Good(family)};
+    answer.hold = gate;
+    answer.holdBeforeHead = true;
+    return answer;
+}
+
 }  // namespace tarnix::test

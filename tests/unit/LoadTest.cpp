@@ -19,6 +19,7 @@ namespace {
 
 using test::Family;
 using test::FamilyService;
+using test::HeldBeforeHead;
 using test::HoldsNothing;
 using test::HttpAnswer;
 
@@ -67,13 +68,6 @@ private:
         return mine;
     }
 };
-
-HttpAnswer HeldBeforeHead(Family family, HANDLE gate) {
-    HttpAnswer answer{200, "OK", {}, FamilyService::Good(family)};
-    answer.hold = gate;
-    answer.holdBeforeHead = true;
-    return answer;
-}
 
 class LoadTest : public ::testing::Test {
 protected:
@@ -182,6 +176,8 @@ TEST_F(LoadTest, AFullQueueRefusesOneMoreAndLosesNone) {
         }
         families.ClearFaults();
         ASSERT_TRUE(HoldsNothing());
+        std::printf("[ figures  ] %s: %lu waiting requests, one more refused (E_FAIL), all %zu run to their end\n",
+                    pool.pool, static_cast<unsigned long>(kPoolQueueLimit), started.size());
     }
 }
 
@@ -223,6 +219,8 @@ TEST_F(LoadTest, TheLastTerminateWithWorkInFlightAndRequestsStillHeld) {
     EXPECT_EQ(held.size(), aborted + dropped) << "each held request is either given up or never ran";
     EXPECT_GE(aborted, 3u);
     EXPECT_GE(dropped, 1u);
+    std::printf("[ figures  ] last terminate with %zu requests held (%zu on the wire, %zu queued): %lu ms\n",
+                held.size(), aborted, dropped, static_cast<unsigned long>(elapsed));
     IRequest* late = nullptr;
     EXPECT_EQ(E_FAIL, families.Start(test::kQuery, &late)) << "a request after the last terminate";
     for (IRequest* request : held) request->Release();
