@@ -12,10 +12,10 @@
  *
  * Every exchange bypasses the WinINet cache and has timeouts: 30 s to connect, 60 s for each
  * send and each receive; a server silent for longer fails the request with the platform's
- * error (0x80072EE2 or 0x80072EFE). An answer cut off before its status line or its announced
- * Content-Length fails with 0x80072EFE. TARNIXTerminate gives up exchanges still in flight: a request
- * that the host still holds then fails with E_ABORT (0x80004004), or stays pending if it was
- * still queued; either may still be released.
+ * error (0x80072EE2 or 0x80072EFE). An answer cut off before its status line or before its
+ * announced Content-Length fails with 0x80072EFE. TARNIXTerminate gives up exchanges still in
+ * flight: a request that the host still holds then fails with E_ABORT (0x80004004), or stays
+ * pending if it was still queued; either may still be released.
  *
  * Unloading: before the last FreeLibrary the host releases every request it holds and matches
  * every TARNIXInitialize with a TARNIXTerminate, in either order; nothing of the library may be

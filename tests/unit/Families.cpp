@@ -51,11 +51,22 @@ FamilyService::FamilyService() {
     char directory[MAX_PATH + 1];
     GetTempPathA(MAX_PATH, directory);
     m_localFile = std::string(directory) + "tarnix-families.ged";
-    std::ofstream(m_localFile, std::ios::binary) << "0 HEAD\r\n" << std::string(100000, 'g') << "\r\n0 TRLR\r\n";
+    SetUploadSize(0);
     service.On("", [this](const ReceivedRequest& request) { return Answer(request); });
 }
 
 FamilyService::~FamilyService() { DeleteFileA(m_localFile.c_str()); }
+
+void FamilyService::SetUploadSize(uint64_t bytes) {
+    std::ofstream(m_localFile, std::ios::binary) << "0 HEAD\r\n" << std::string(100000, 'g') << "\r\n0 TRLR\r\n";
+    if (bytes == 0) return;
+    HANDLE file = CreateFileA(m_localFile.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(bytes);
+    SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+}
 
 const char* FamilyService::Name(Family family) {
     static const char* const names[kFamilyCount] = {"query", "search count", "download", "tree download (gatekeeper)",

@@ -65,6 +65,9 @@ public:
     // The target text that tells the family's faulted answer; a request's target contains it.
     static const char* Route(Family family);
 
+    // The upload's local file: a little over 100 KB (0), or `bytes` long, the rest left empty.
+    void SetUploadSize(uint64_t bytes);
+
     void SetFault(Family family, std::optional<HttpAnswer> answer);
     void ClearFaults();
 

@@ -261,15 +261,18 @@ TEST_F(FaultSuiteTest, EveryFamilyMeetsEveryBadAnswerWithItsDefinedStatus) {
 }
 
 // Where the host lets go, for one family at a time: the step is reached when the service has
-// seen `arrived` requests of the case (none while connecting: the proxy is a black hole).
+// seen `arrived` requests of the case (none while connecting, as the proxy is a black hole, or
+// while an upload is still posting its body, which the service reads slowly).
 struct AbandonStep {
     const char* name;
     bool blackHole;
     HttpAnswer (*make)(const std::string& good, HANDLE gate);  // the family's answer, held on `gate`
+    bool posting = false;                                       // the upload alone, mid-body
 };
 
 const AbandonStep kAbandonSteps[] = {
     {"during connect", true, nullptr},
+    {"posting the upload's body", false, nullptr, true},
     {"awaiting the head",
      false,
      [](const std::string& good, HANDLE gate) {
@@ -341,14 +344,19 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
             proxy.emplace(hole->Port());
             ExchangeTimeouts().connectMs = 3000;  // so that Wine's own connect ends soon after
         }
+        constexpr uint64_t kLargeUpload = 16 << 20;  // more than the sockets' buffers take at once
+        if (step.posting) {
+            families.SetUploadSize(kLargeUpload);
+            families.service.SetBodyReadPace(16 * 1024, 20);  // under 1 MB/s
+        }
         for (int f = 0; f < test::kFamilyCount; ++f) {
             // The file's connect goes the way of the gatekeeper's: the download covers it.
-            if (step.blackHole && f == test::kTreeFile) continue;
+            if ((step.blackHole && f == test::kTreeFile) || (step.posting && f != test::kUpload)) continue;
             SCOPED_TRACE(FamilyService::Name(Family(f)));
             ++cases;
             if (step.make) families.SetFault(Family(f), step.make(FamilyService::Good(Family(f)), gate));
             const size_t before = families.service.RequestCount();
-            const size_t arrived = step.blackHole ? 0 : f == test::kTreeFile ? 2 : 1;
+            size_t arrived = step.blackHole || step.posting ? 0 : f == test::kTreeFile ? 2 : 1;
             IRequest* request = nullptr;
             ASSERT_EQ(S_OK, families.Start(Family(f), &request));
             if (step.blackHole) {
@@ -358,13 +366,23 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
             } else {
                 ASSERT_TRUE(families.service.WaitForRequests(before + arrived, 20000));
             }
-            Sleep(60);  // well into the step; nothing depends on how far
+            Sleep(step.posting ? 400 : 60);  // well into the step; nothing depends on how far
             request->Release();
             const DWORD took = MsUntilDestroyed();
             EXPECT_LT(took, 5000u) << "the worker stayed with a request its host let go";
             slowest = std::max(slowest, took);
+            if (step.posting) {
+                // The service records what it got once the connection is closed: a part.
+                ASSERT_TRUE(families.service.WaitForRequests(before + 1, 20000));
+                EXPECT_LT(families.service.Requests().back().body.size(), kLargeUpload) << "the whole file went";
+                ++arrived;
+            }
             EXPECT_EQ(before + arrived, families.service.RequestCount()) << "sent on after the host let go";
             families.ClearFaults();
+        }
+        if (step.posting) {
+            families.service.SetBodyReadPace(0, 0);
+            families.SetUploadSize(0);
         }
         // Wine keeps a given-up handle's operation going until the server answers or the connect
         // fails: only then do the last closing reports come.
