@@ -344,10 +344,10 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
             proxy.emplace(hole->Port());
             ExchangeTimeouts().connectMs = 3000;  // so that Wine's own connect ends soon after
         }
-        constexpr uint64_t kLargeUpload = 16 << 20;  // more than the sockets' buffers take at once
+        constexpr uint64_t kLargeUpload = 64 << 20;  // far more than the sockets' buffers take at once
         if (step.posting) {
             families.SetUploadSize(kLargeUpload);
-            families.service.SetBodyReadPace(16 * 1024, 20);  // under 1 MB/s
+            families.service.SetBodyReadPace(64 * 1024, 10);  // some 6 MB/s: 10 s for the whole file
         }
         for (int f = 0; f < test::kFamilyCount; ++f) {
             // The file's connect goes the way of the gatekeeper's: the download covers it.
@@ -366,7 +366,7 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
             } else {
                 ASSERT_TRUE(families.service.WaitForRequests(before + arrived, 20000));
             }
-            Sleep(step.posting ? 400 : 60);  // well into the step; nothing depends on how far
+            Sleep(step.posting ? 300 : 60);  // well into the step; nothing depends on how far
             request->Release();
             const DWORD took = MsUntilDestroyed();
             EXPECT_LT(took, 5000u) << "the worker stayed with a request its host let go";
