@@ -16,6 +16,9 @@ packages=(
   g++ pkg-config libcpp-httplib-dev libsqlite3-dev libssl-dev libgtest-dev
   # the release: API documentation, its zip, the MSVC-style import library and its link check
   doxygen zip llvm-14 clang-14 lld-14
+  # the fuzz targets of the pure text routines: libFuzzer and the sanitizers' run-time libraries
+  # (libclang-rt-14-dev holds libclang_rt.fuzzer, asan and ubsan)
+  libclang-rt-14-dev
 )
 if [ "${TARNIX_NO_X86:-0}" = 0 ] && tarnix_kernel_runs_x86; then
   packages+=(wine32:i386)
