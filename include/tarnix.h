@@ -25,9 +25,14 @@
  * @section lifecycle Lifecycle
  * Call TARNIXInitialize() before any export that starts a request (the connectivity exports,
  * the address exports, TarnixURLEncode() and TarnixPromptUpdateVelmoraFamilyTreeDialog() need
- * nothing). Calls nest; each is undone by one TARNIXTerminate(). Release every request (and
- * every stream a download handed out) before the last TARNIXTerminate() and before unloading the
- * library: their code lives in the DLL.
+ * nothing). Calls nest; each is undone by one TARNIXTerminate().
+ *
+ * Unloading: before the last FreeLibrary the host releases every request (and every stream a
+ * download handed out) and matches every TARNIXInitialize() with a TARNIXTerminate(), in either
+ * order; nothing of the library may be called after it, a request's Release included (their code
+ * lives in the DLL). The library then goes once its workers have left; while WinINet still owes
+ * a given-up exchange its last callback, the library pins itself in the process instead, so that
+ * the callback never finds it unmapped.
  *
  * @section requests Requests
  * Every network operation is asynchronous. The export queues a request object on a worker pool
@@ -89,7 +94,9 @@
  *
  * @section network Network
  * Every exchange goes to the service host (built in), on port 80, and bypasses the WinINet cache;
- * it has timeouts of 30 s to connect and 60 s for each send and each receive. The system's
+ * it has timeouts of 30 s to connect and 60 s for each send and each receive. An answer is what
+ * its Content-Length announces: one cut off before its status line or before that length fails
+ * with 0x80072EFE. The system's
  * WinINet proxy setting applies. For development, when the environment variable
  * `TARNIX_SERVICE` holds `host` or `host:port` as the outermost TARNIXInitialize() runs, every
  * gatekeeper request goes there directly (for instance a local service at 127.0.0.1:8080);
@@ -341,7 +348,8 @@ TARNIX_API HRESULT TARNIX_STDCALL TARNIXInitialize(DWORD reserved);
 /**
  * Undoes one TARNIXInitialize(). The last one stops the pools: requests still waiting are
  * dropped (their status stays pending), requests still running end with E_ABORT, and it returns
- * within a few seconds whatever the network does. An unmatched call does nothing.
+ * within a few seconds whatever the network does; the host may still release either kind. An
+ * unmatched call does nothing.
  */
 TARNIX_API void TARNIX_STDCALL TARNIXTerminate(void);
 

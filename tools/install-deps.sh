@@ -18,6 +18,9 @@ packages=(
   g++ pkg-config libcpp-httplib-dev libsqlite3-dev libssl-dev libgtest-dev
   # the release: API documentation, its zip, the MSVC-style import library and its link check
   doxygen zip llvm-14 clang-14 lld-14
+  # the fuzz targets of the pure text routines: libFuzzer and the sanitizers' run-time libraries
+  # (libclang-rt-14-dev holds libclang_rt.fuzzer, asan and ubsan)
+  libclang-rt-14-dev
 )
 if [ "${1:-}" = bench ]; then
   packages+=(nginx)

@@ -68,11 +68,16 @@ tarnix trees
 tree=$(cd "$bin" && wine tarnix.exe trees </dev/null | tr -d '\r' |
        sed -n 's/.*CollectionID="\([^"]*\)" OFTName="Haverfield (uploaded)".*/\1/p' | head -n1)
 [ -n "$tree" ] || { echo "the new tree is not listed" >&2; exit 1; }
+# The tree replaced by a second version of the file, one note longer.
+replacement=$work/haverfield-replacement.ged
+sed 's/^0 TRLR/0 @N900@ NOTE Replaced by the demonstration\r\n0 TRLR/' "$gedcom" >"$replacement"
+tarnix replace "$(winepath -w "$replacement" 2>/dev/null)" --tree "$tree"
+gedcom=$replacement
 tarnix export --tree "$tree"
 downloaded=$work/downloaded.ged
 tarnix download-tree --tree "$tree" --out "$(winepath -w "$downloaded" 2>/dev/null)"
 if cmp -s "$gedcom" "$downloaded"; then
-  echo "(the downloaded GEDCOM file is byte for byte the uploaded one)"
+  echo "(the downloaded GEDCOM file is byte for byte the replacement uploaded)"
 else
   echo "the downloaded GEDCOM file differs from the uploaded one" >&2
   exit 1

@@ -4,7 +4,9 @@
 # Windows programs (elsewhere it says why in one line, and checks the x86 export table only).
 # Extra arguments go to both test runs (e.g. -R QueryExports). TARNIX_NO_X86=1 acts as a machine
 # without 32-bit support. Then the release folder and hosts built against it, the native
-# contract tests of the local online-tree service, and the demonstration as an end-to-end test.
+# contract tests of the local online-tree service, a short native fuzz run of the pure text
+# routines (their seeds and a few seconds each; the bounded run of its own is tools/run-fuzz.sh),
+# and the demonstration as an end-to-end test.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -57,6 +59,9 @@ fi
 
 tarnix_log "service: contract tests (native)"
 (cd "$TARNIX_BUILD/service" && ctest --output-on-failure -j 2) || status=1
+
+tarnix_log "fuzzing: the pure text routines, natively, briefly"
+bash "$TARNIX_ROOT/tools/run-fuzz.sh" "${TARNIX_FUZZ_SECONDS:-5}" || status=1
 
 # End to end: the demonstration's session of the command-line host through tarnix.dll against
 # the real local service; it fails on any failed command or a file that does not come back whole.

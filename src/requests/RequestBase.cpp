@@ -4,6 +4,18 @@
 
 namespace tarnix {
 
+namespace {
+
+volatile LONG g_liveRequests = 0;
+
+}  // namespace
+
+LONG LiveRequestCount() noexcept { return g_liveRequests; }
+
+CRequestCore::CRequestCore() noexcept { InterlockedIncrement(&g_liveRequests); }
+
+CRequestCore::~CRequestCore() { InterlockedDecrement(&g_liveRequests); }
+
 HRESULT CRequestCore::ExchangeVerdict() const noexcept {
     if (!Wanted()) return S_FALSE;
     if (CThreadPool::CurrentWorkerStopping()) return E_ABORT;

@@ -33,8 +33,8 @@ public:
     const std::string& Host() const noexcept { return m_host; }
 
 protected:
-    CRequestCore() = default;
-    ~CRequestCore() = default;
+    CRequestCore() noexcept;
+    ~CRequestCore();
 
     HRESULT GetStatusCore(LONG* state) noexcept;
     // Fails with the stored status, or E_PENDING until the request is done. Call under m_lock.
@@ -56,6 +56,11 @@ protected:
     HRESULT m_status = S_OK;
     LONG m_state = REQUEST_STATE_PENDING;
 };
+
+// Request objects of every family made and not yet destroyed, in this process. Not visible to a
+// host: tests read it through the static library, to prove that every way a request can end
+// (finished, failed, given up, refused, dropped from a stopping pool) destroys it.
+LONG LiveRequestCount() noexcept;
 
 // Implements the IRequest front of `TInterface` and the whole of IRequestJob.
 template <class TInterface>

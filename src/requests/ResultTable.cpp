@@ -5,7 +5,7 @@
 namespace tarnix {
 
 CResultTable::CResultTable() : m_buckets(new Bucket[kBucketCount]) {
-    for (ULONG i = 0; i < kBucketCount; ++i) {
+    for (uint32_t i = 0; i < kBucketCount; ++i) {
         Entry& s = m_buckets[i].sentinel;
         s.prev = s.next = &s;
     }
@@ -16,14 +16,14 @@ CResultTable::~CResultTable() {
     delete[] m_buckets;
 }
 
-std::string CResultTable::MakeKey(ULONG row, const char* name) {
+std::string CResultTable::MakeKey(uint32_t row, const char* name) {
     std::string key = Format("%lu:%s", static_cast<unsigned long>(row), name ? name : "");
     for (char& c : key)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return key;
 }
 
-ULONG CResultTable::Hash(const std::string& key) noexcept {
+uint32_t CResultTable::Hash(const std::string& key) noexcept {
     uint32_t h = 0;
     for (char c : key) {
         // Each byte counts as a signed 8-bit value widened to 32 bits.
@@ -33,7 +33,7 @@ ULONG CResultTable::Hash(const std::string& key) noexcept {
     return h;
 }
 
-void CResultTable::Set(ULONG row, const char* name, std::string value) {
+void CResultTable::Set(uint32_t row, const char* name, std::string value) {
     std::string key = MakeKey(row, name);
     Bucket& bucket = m_buckets[Hash(key) % kBucketCount];
     Entry* sentinel = &bucket.sentinel;
@@ -53,7 +53,7 @@ void CResultTable::Set(ULONG row, const char* name, std::string value) {
     ++bucket.length;
 }
 
-const std::string* CResultTable::Find(ULONG row, const char* name) const {
+const std::string* CResultTable::Find(uint32_t row, const char* name) const {
     std::string key = MakeKey(row, name);
     const Bucket& bucket = m_buckets[Hash(key) % kBucketCount];
     for (const Entry* e = bucket.sentinel.next; e != &bucket.sentinel; e = e->next)

@@ -8,8 +8,16 @@
 
 namespace tarnix {
 
+// mingw checks formats as its own printf reads them; other compilers (the native checks) know
+// only the plain archetype.
+#if defined(__MINGW32__)
+#define TARNIX_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define TARNIX_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
 // printf-style formatting into a new string.
-std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+std::string Format(const char* format, ...) TARNIX_PRINTF_FORMAT(1, 2);
 std::string FormatV(const char* format, va_list args);
 
 // A null pointer at the library's boundary reads as empty text.

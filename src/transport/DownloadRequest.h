@@ -61,11 +61,6 @@ private:
     ComPtr<IStream> m_result;
 };
 
-// Reads a Content-Length value. Only a plain decimal number of at most 32 bits counts (white
-// space around it and a plus sign allowed); anything else, a negative number included, gives 0,
-// as an absent header does, so that the counters keep their invariant.
-ULONG ParseContentLength(const std::string& text) noexcept;
-
 // The platform's HRESULT for an HTTP status: 0x80190000 | status (404 gives 0x80190194).
 inline HRESULT HResultFromHttpStatus(long status) noexcept {
     return static_cast<HRESULT>(0x80190000u | (static_cast<unsigned long>(status) & 0xFFFFu));

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/DecimalText.h"
 #include "support/Result.h"
 
 namespace tarnix {
@@ -17,6 +18,12 @@ constexpr DWORD kWaitSliceMs = 50;
 constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD;
 
 const HRESULT kPending = HRESULT_FROM_WIN32(ERROR_IO_PENDING);
+
+// Wine reports a receive that timed out inside an answer as the socket's own error; a host is
+// told about timeouts in the platform's terms only.
+HRESULT PlatformTerms(HRESULT hr) noexcept {
+    return hr == HRESULT_FROM_WIN32(WSAETIMEDOUT) ? HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) : hr;
+}
 
 }  // namespace
 
@@ -92,12 +99,12 @@ CInetRequestIo& CInetExchange::Io() const {
 
 bool CInetExchange::Await(HRESULT started) {
     if (started != kPending) {
-        ThrowIfFailed(started);
+        ThrowIfFailed(PlatformTerms(started));
         return true;
     }
     for (;;) {
         if (m_completion->WaitEnded(kWaitSliceMs)) {
-            ThrowIfFailed(m_completion->Outcome());
+            ThrowIfFailed(PlatformTerms(m_completion->Outcome()));
             return true;
         }
         if (!Proceed()) return false;
@@ -169,7 +176,10 @@ long CInetExchange::StatusCode() {
     DWORD index = 0;
     ThrowIfFailed(Io().QueryInfo(HTTP_QUERY_STATUS_CODE, status, &length, &index));
     status[length < 255 ? length : 255] = '\0';
-    return std::strtol(status, nullptr, 10);
+    const long code = std::strtol(status, nullptr, 10);
+    // The platform gives status 0 when the connection ended before a whole status line came.
+    ThrowHrIf(code == 0, HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED));
+    return code;
 }
 
 bool CInetExchange::QueryHeader(DWORD level, std::string& value) {
@@ -185,7 +195,16 @@ bool CInetExchange::QueryHeader(DWORD level, std::string& value) {
 
 bool CInetExchange::Read(const char*& data, DWORD& length) {
     CInetRequestIo& io = Io();
+    if (!m_bodyStarted) {
+        std::string announced;
+        if (QueryHeader(HTTP_QUERY_CONTENT_LENGTH, announced)) m_announced = ParseContentLength(announced);
+        m_bodyStarted = true;
+    }
     if (!Proceed()) return false;
+    if (m_announced != 0 && m_received >= m_announced) {
+        length = 0;  // all that was announced has come
+        return true;
+    }
     INTERNET_BUFFERSA& out = m_completion->readBuffers;
     out = INTERNET_BUFFERSA();
     out.dwStructSize = sizeof out;
@@ -196,6 +215,13 @@ bool CInetExchange::Read(const char*& data, DWORD& length) {
     ThrowHrIf(out.dwBufferLength > CInetCompletion::kBlockSize, E_FAIL);
     data = m_completion->readBlock;
     length = out.dwBufferLength;
+    // Wine hands over bytes that came with the head even past a shorter announced length; the
+    // answer is what was announced.
+    if (m_announced != 0 && length > m_announced - m_received) length = static_cast<DWORD>(m_announced - m_received);
+    m_received += length;
+    // The platform ends a body cut short as quietly as a whole one: an answer that lacks part of
+    // what was announced must not pass for complete.
+    ThrowHrIf(length == 0 && m_received < m_announced, HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED));
     return true;
 }
 

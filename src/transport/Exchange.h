@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdint>
 #include <string>
 
 #include "requests/RequestBase.h"
@@ -60,12 +61,15 @@ public:
     bool Write(const void* data, DWORD length);
     bool EndSend();
 
-    // The answer's status code, read as decimal text.
+    // The answer's status code, read as decimal text. An answer that ended before its status line
+    // fails with HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED).
     long StatusCode();
     // A response header's value; false when the answer has none.
     bool QueryHeader(DWORD level, std::string& value);
     // The next block of the body (at most 4096 bytes, valid until the next call); an empty block
-    // ends the body.
+    // ends the body. With a Content-Length the body is that many bytes: one that ends short of
+    // it fails with HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED), bytes beyond it are
+    // not handed over.
     bool Read(const char*& data, DWORD& length);
 
 private:
@@ -82,6 +86,9 @@ private:
     ComPtr<CInetRequest> m_request;
     ComPtr<CInetRequestIo> m_io;
     CInetCompletion* m_completion = nullptr;
+    bool m_bodyStarted = false;
+    uint32_t m_announced = 0;  // the answer's Content-Length; 0 without a usable one
+    ULONGLONG m_received = 0;
 };
 
 }  // namespace tarnix

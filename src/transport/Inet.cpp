@@ -17,13 +17,18 @@ HRESULT CallFailure() noexcept {
     return FAILED(hr) ? hr : E_FAIL;
 }
 
+volatile LONG g_openHandles = 0;
+volatile LONG g_liveCompletions = 0;
 
 void NotifyOpened(InetLevel level, HINTERNET handle) noexcept {
-    if (handle && InetHandleObservers().opened) InetHandleObservers().opened(level, handle);
+    if (!handle) return;
+    InterlockedIncrement(&g_openHandles);
+    if (InetHandleObservers().opened) InetHandleObservers().opened(level, handle);
 }
 
 void CloseInet(InetLevel level, HINTERNET& handle) noexcept {
     if (!handle) return;
+    InterlockedDecrement(&g_openHandles);
     if (InetHandleObservers().closing) InetHandleObservers().closing(level, handle);
     InternetCloseHandle(handle);
     handle = nullptr;
@@ -75,6 +80,9 @@ void Reparent(TParent*& held, TParent* parent) noexcept {
 }  // namespace
 
 HRESULT InetCallResult(BOOL succeeded) noexcept { return succeeded ? S_OK : CallFailure(); }
+
+LONG OpenInetHandleCount() noexcept { return g_openHandles; }
+LONG LiveInetCompletionCount() noexcept { return g_liveCompletions; }
 
 InetHandleObserver& InetHandleObservers() noexcept {
     static InetHandleObserver observers = {nullptr, nullptr};
@@ -212,10 +220,13 @@ CInetCompletion* CInetCompletion::Create() noexcept {
 }
 
 CInetCompletion::CInetCompletion() noexcept
-    : readBuffers(), sendBuffers(), m_ended(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+    : readBuffers(), sendBuffers(), m_ended(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
+    InterlockedIncrement(&g_liveCompletions);
+}
 
 CInetCompletion::~CInetCompletion() {
     if (m_ended) CloseHandle(m_ended);
+    InterlockedDecrement(&g_liveCompletions);
 }
 
 void CInetCompletion::AddRef() noexcept { InterlockedIncrement(&m_refs); }

@@ -182,6 +182,13 @@ struct InetHandleObserver {
 };
 InetHandleObserver& InetHandleObservers() noexcept;
 
+// Counts for tests (through the static library; not visible to a host): the WinINet handles that
+// the chains hold open now, and the completions alive. A completion outlives its exchange only
+// while the platform still owes its handle's closing report (see support/Module.h CallbacksDue),
+// which Wine sends once a given-up operation has ended on its own.
+LONG OpenInetHandleCount() noexcept;
+LONG LiveInetCompletionCount() noexcept;
+
 // Constants of every exchange with the service.
 constexpr char kInetAgent[] = "Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0";
 constexpr char kHttpVersion[] = "HTTP/1.0";

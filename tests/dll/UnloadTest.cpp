@@ -3,7 +3,9 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "BlackHole.h"
 #include "HostWindow.h"
 #include "ProxySetting.h"
 #include "TestService.h"
@@ -99,6 +101,63 @@ TEST_F(UnloadTest, TheLastTerminateEndsASilentCheckSoThatTheLibraryCanGo) {
     FreeLibrary(dll);
     EXPECT_FALSE(Loaded());
     EXPECT_FALSE(KillTimer(window.get(), 305)) << "a timer into the unloaded library was left set";
+}
+
+// The host's side of the contract: every request released, every TARNIXInitialize matched, then
+// FreeLibrary. Here the last terminate comes with work at every step (a connect that never
+// completes, answers held before the head and mid-body, requests queued) and with requests the
+// host still holds, which it releases afterwards, before FreeLibrary. The platform finishes its
+// given-up operations after the unload and calls the library back: the process must live on.
+TEST_F(UnloadTest, FreeLibraryAfterTheLastTerminateWhileThePlatformStillWorks) {
+    tarnix::test::TestService service;
+    tarnix::test::ProxySetting proxy(service.Port());
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    tarnix::test::HttpAnswer head{200, "OK", {}, "<r><ok/><ATT>t</ATT></r>"};
+    head.hold = gate;
+    head.holdBeforeHead = true;
+    service.On("op=apilogin", head);
+    tarnix::test::HttpAnswer body{200, "OK", {}, std::string(100000, 'b')};
+    body.hold = gate;
+    body.holdAfterBytes = 50000;
+    service.On("/big.bin", body);
+    service.On("treesearchcount", head);
+
+    HMODULE dll = LoadLibraryA(m_copy.c_str());
+    ASSERT_NE(nullptr, dll);
+    ASSERT_EQ(S_OK, Proc<decltype(&TARNIXInitialize)>(dll, "TARNIXInitialize")(0));
+    auto login = Proc<decltype(&TarnixLogin)>(dll, "TarnixLogin");
+    std::vector<IUnknown*> held, released;
+    IQueryRequest* query = nullptr;
+    {
+        tarnix::test::BlackHole hole;
+        tarnix::test::ProxySetting nowhere(hole.Port());
+        ASSERT_EQ(S_OK, login("u", "p", &query));
+        held.push_back(query);
+        Sleep(300);  // connecting, for as long as the hole lasts
+    }
+    IDownloadRequest* download = nullptr;
+    ASSERT_EQ(S_OK, Proc<decltype(&TarnixGetInternetFile)>(dll, "TarnixGetInternetFile")("files.example", "/big.bin", &download));
+    held.push_back(download);
+    ISearchCountRequest* count = nullptr;
+    ASSERT_EQ(S_OK, Proc<decltype(&TarnixSearchTree)>(dll, "TarnixSearchTree")("S", nullptr, nullptr, 0, nullptr, 0, nullptr,
+                                                                             nullptr, nullptr, nullptr, &count));
+    released.push_back(count);
+    for (int i = 0; i < 4; ++i) {  // queued behind the two general workers
+        ASSERT_EQ(S_OK, login("u", "p", &query));
+        (i % 2 ? held : released).push_back(query);
+    }
+    ASSERT_TRUE(service.WaitForRequests(2, 20000));  // the download and the count are on the wire
+    for (IUnknown* request : released) request->Release();
+
+    Proc<decltype(&TARNIXTerminate)>(dll, "TARNIXTerminate")();
+    for (IUnknown* request : held) EXPECT_EQ(0u, request->Release());
+    FreeLibrary(dll);
+
+    // The platform ends what the library gave up: the held answers go out, the connect fails.
+    SetEvent(gate);
+    Sleep(1500);
+    CloseHandle(gate);
+    SUCCEED() << "the process outlived the platform's last calls";
 }
 
 }  // namespace

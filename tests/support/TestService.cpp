@@ -109,6 +109,8 @@ public:
     std::vector<std::pair<std::string, Handler>> rules;
     HttpAnswer fallback{404, "Not Found"};
     std::vector<ReceivedRequest> requests;
+    size_t requestCount = 0;  // every request, kept or not
+    bool keepRequests = true;
     size_t clientAborts = 0;  // connections that a client closed before the answer was all sent
     size_t paceBytes = 0;
     DWORD pauseMs = 0;
@@ -203,7 +205,8 @@ void TestService::Impl::Serve(SOCKET socket) {
     const bool complete = Read(socket, request);
     if (!request.raw.empty()) {
         std::lock_guard<std::mutex> lock(mutex);
-        requests.push_back(request);
+        ++requestCount;
+        if (keepRequests) requests.push_back(request);
         changed.notify_all();
     }
     if (complete) Answer(socket, Choose(request));
@@ -303,7 +306,10 @@ bool TestService::Impl::Linger(SOCKET socket, HANDLE event, ULONGLONG limitMs) {
 }
 
 void TestService::Impl::Answer(SOCKET socket, const HttpAnswer& answer) {
-    if (answer.noAnswer) return;
+    if (answer.noAnswer) {
+        shutdown(socket, SD_SEND);  // now: the socket itself is closed only at the next accept
+        return;
+    }
     if (answer.hold && answer.holdBeforeHead && !Linger(socket, answer.hold, kLimitMs)) return;
     const std::string head = answer.rawHead.empty() ? BuildHead(answer) : answer.rawHead;
     const size_t end = std::min(answer.body.size(), answer.dropAfter);
@@ -363,13 +369,18 @@ std::vector<ReceivedRequest> TestService::Requests() const {
 
 size_t TestService::RequestCount() const {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
-    return m_impl->requests.size();
+    return m_impl->requestCount;
+}
+
+void TestService::KeepRequests(bool keep) {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->keepRequests = keep;
 }
 
 bool TestService::WaitForRequests(size_t count, DWORD timeoutMs) const {
     std::unique_lock<std::mutex> lock(m_impl->mutex);
     return m_impl->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                    [&] { return m_impl->requests.size() >= count; });
+                                    [&] { return m_impl->requestCount >= count; });
 }
 
 bool TestService::WaitForClientAbort(DWORD timeoutMs) const { return WaitForClientAborts(1, timeoutMs); }

@@ -71,7 +71,9 @@ public:
     void SetBodyReadPace(size_t bytes, DWORD pauseMs);
 
     std::vector<ReceivedRequest> Requests() const;  // copy, in arrival order
-    size_t RequestCount() const;
+    size_t RequestCount() const;                     // every request, kept or not
+    // Whether Requests() keeps what arrives (initially yes); a long run counts without keeping.
+    void KeepRequests(bool keep);
     bool WaitForRequests(size_t count, DWORD timeoutMs) const;  // true once `count` arrived
     // True once a client closed its connection before the answer was all sent: a client that
     // gave up.

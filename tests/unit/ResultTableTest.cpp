@@ -18,7 +18,7 @@ TEST(ResultTable, KeysAreRowColonNameWithOnlyAsciiLettersLowered) {
 
 TEST(ResultTable, KeysSharingABucketStayApart) {
     // Find names that land in one bucket with row 0, so the chain is really walked.
-    std::map<ULONG, std::vector<std::string>> byBucket;
+    std::map<uint32_t, std::vector<std::string>> byBucket;
     std::vector<std::string> sameBucket;
     for (int i = 0; sameBucket.empty(); ++i) {
         std::string name = "n" + std::to_string(i);

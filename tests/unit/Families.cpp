@@ -1,0 +1,179 @@
+#include "Families.h"
+
+#include <fstream>
+
+namespace tarnix::test {
+
+namespace {
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+const std::string kGood[kFamilyCount] = {
+    "<gatekeeper><ok/><oft><SiteID>1</SiteID><OFTName>One</OFTName></oft>"
+    "<oft><SiteID>2</SiteID><OFTName>Two</OFTName></oft></gatekeeper>",
+    "57,3,12",
+    Pattern(20000),
+    "<gatekeeper><ok/><GEDCOMFile>http://files.tarnix.example/exports/gate.ged</GEDCOMFile></gatekeeper>",
+    Pattern(30011),
+    "<gatekeeper><ok/></gatekeeper>",
+};
+
+// The routes a fault can take, and the good answers of the tree download's other steps.
+const char* const kRoutes[kFamilyCount] = {"op=oftlist", "op=treesearchcount", "/files/data.bin",
+                                           "collectionid=gate", "/exports/file.ged", "op=oftcreate"};
+const char kFileGatekeeper[] =
+    "<gatekeeper><ok/><GEDCOMFile>http://files.tarnix.example/exports/file.ged</GEDCOMFile></gatekeeper>";
+
+std::string Summary(const std::string& bytes) {
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 16777619u;
+    char text[64];
+    std::snprintf(text, sizeof text, "file of %zu bytes, %08x", bytes.size(), hash);
+    return text;
+}
+
+std::string QueryValue(IQueryRequest* request, ULONG row, const char* name) {
+    ULONG length = 0;
+    if (FAILED(request->GetValueLength(row, name, &length))) return "<none>";
+    std::string value(length + 1, '\0');
+    if (FAILED(request->GetValue(row, name, &value[0], length + 1))) return "<unreadable>";
+    value.resize(length);
+    return value;
+}
+
+}  // namespace
+
+FamilyService::FamilyService() {
+    char directory[MAX_PATH + 1];
+    GetTempPathA(MAX_PATH, directory);
+    m_localFile = std::string(directory) + "tarnix-families.ged";
+    SetUploadSize(0);
+    service.On("", [this](const ReceivedRequest& request) { return Answer(request); });
+}
+
+FamilyService::~FamilyService() { DeleteFileA(m_localFile.c_str()); }
+
+void FamilyService::SetUploadSize(uint64_t bytes) {
+    std::ofstream(m_localFile, std::ios::binary) << "0 HEAD\r\n" << std::string(100000, 'g') << "\r\n0 TRLR\r\n";
+    if (bytes == 0) return;
+    HANDLE file = CreateFileA(m_localFile.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(bytes);
+    SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+}
+
+const char* FamilyService::Name(Family family) {
+    static const char* const names[kFamilyCount] = {"query", "search count", "download", "tree download (gatekeeper)",
+                                                    "tree download (file)", "upload"};
+    return names[family];
+}
+
+const std::string& FamilyService::Good(Family family) { return kGood[family]; }
+const char* FamilyService::Route(Family family) { return kRoutes[family]; }
+
+HRESULT FamilyService::Start(Family family, IRequest** request) const {
+    *request = nullptr;
+    switch (family) {
+    case kQuery: {
+        IQueryRequest* query = nullptr;
+        HRESULT hr = TarnixListOnlineFamilyTrees("tk", "cb", &query);
+        *request = query;
+        return hr;
+    }
+    case kCount: {
+        ISearchCountRequest* count = nullptr;
+        HRESULT hr = TarnixSearchTree("Smith", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, &count);
+        *request = count;
+        return hr;
+    }
+    case kDownload:
+    case kTreeGatekeeper:
+    case kTreeFile: {
+        IDownloadRequest* download = nullptr;
+        HRESULT hr = family == kDownload
+                         ? TarnixGetInternetFile("files.tarnix.example", "/files/data.bin", &download)
+                         : TarnixDownloadOnlineFamilyTree("tk", family == kTreeFile ? "file" : "gate", nullptr, "cb",
+                                                          &download);
+        *request = download;
+        return hr;
+    }
+    case kUpload:
+        return TarnixCreateOnlineFamilyTree("tk", m_localFile.c_str(), "4101", "Tree", FALSE, "cb", request);
+    default:
+        return E_INVALIDARG;
+    }
+}
+
+void FamilyService::SetFault(Family family, std::optional<HttpAnswer> answer) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_faults[family] = std::move(answer);
+}
+
+void FamilyService::ClearFaults() {
+    for (int f = 0; f < kFamilyCount; ++f) SetFault(static_cast<Family>(f), std::nullopt);
+}
+
+HttpAnswer FamilyService::Answer(const ReceivedRequest& request) {
+    for (int f = 0; f < kFamilyCount; ++f) {
+        if (request.target.find(kRoutes[f]) == std::string::npos) continue;
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_faults[f]) return *m_faults[f];
+        return HttpAnswer{200, "OK", {}, kGood[f]};
+    }
+    if (request.target.find("collectionid=file") != std::string::npos) return HttpAnswer{200, "OK", {}, kFileGatekeeper};
+    if (request.target.find("/exports/gate.ged") != std::string::npos) return HttpAnswer{200, "OK", {}, kGood[kTreeFile]};
+    return HttpAnswer{404, "Not Found"};
+}
+
+std::string FamilyService::Results(Family family, IRequest* request) {
+    switch (family) {
+    case kQuery: {
+        auto* query = static_cast<IQueryRequest*>(request);
+        std::string text = "rows " + std::to_string(query->GetRowCount());
+        for (ULONG row = 0; row < query->GetRowCount() && row < 4; ++row) text += " " + QueryValue(query, row, "oftname");
+        return text;
+    }
+    case kCount: {
+        auto* count = static_cast<ISearchCountRequest*>(request);
+        LONG first = 0, second = 0, last = 0;
+        if (FAILED(count->GetFirstValue(&first)) || FAILED(count->GetSecondValue(&second)) ||
+            FAILED(count->GetLastValue(&last)))
+            return "<unreadable>";
+        return std::to_string(first) + " " + std::to_string(second) + " " + std::to_string(last);
+    }
+    case kUpload:
+        return "done";
+    default: {
+        ComPtr<IStream> stream;
+        if (FAILED(static_cast<IDownloadRequest*>(request)->GetStream(stream.put()))) return "<no stream>";
+        std::string bytes;
+        char block[65536];
+        ULONG read = 0;
+        while (SUCCEEDED(stream->Read(block, sizeof block, &read)) && read > 0) bytes.append(block, read);
+        return Summary(bytes);
+    }
+    }
+}
+
+std::string FamilyService::Expected(Family family, const std::string& delivered, const char* counts) {
+    switch (family) {
+    case kQuery:
+        return "rows 2 One Two";
+    case kCount:
+        return counts ? counts : "57 4 12";
+    case kUpload:
+        return "done";
+    case kTreeGatekeeper:
+        return Summary(kGood[kTreeFile]);  // the fault was on the gatekeeper's answer
+    default:
+        return Summary(delivered);
+    }
+}
+
+}  // namespace tarnix::test

@@ -1,0 +1,99 @@
+// What the fault suite and the load runs share: the library's own count of what it holds, and the
+// request families started through their exports (linked statically, so that the counts are the
+// ones those requests change) against one local service that answers each family well unless a
+// case puts a fault on it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "ProxySetting.h"
+#include "TestService.h"
+#include "requests/RequestBase.h"
+#include "support/Module.h"
+#include "tarnix.h"
+#include "transport/Inet.h"
+
+namespace tarnix::test {
+
+// What the library holds: request objects, open WinINet handles, completions, and handles whose
+// closing report the platform still owes.
+struct Holdings {
+    LONG requests, handles, completions, callbacks;
+
+    static Holdings Now() noexcept {
+        return {LiveRequestCount(), OpenInetHandleCount(), LiveInetCompletionCount(), CallbacksDue()};
+    }
+    bool None() const noexcept { return requests == 0 && handles == 0 && completions == 0 && callbacks == 0; }
+    std::string Text() const {
+        return "requests " + std::to_string(requests) + ", handles " + std::to_string(handles) + ", completions " +
+               std::to_string(completions) + ", closings due " + std::to_string(callbacks);
+    }
+};
+
+// Polls until the library holds nothing. A worker leaves a given-up request within a fraction of
+// a second; Wine reports a given-up handle closing only once its operation has ended (a timeout,
+// or the server's answer), hence the generous bound.
+inline ::testing::AssertionResult HoldsNothing(DWORD timeoutMs = 20000) {
+    for (const DWORD start = GetTickCount();; Sleep(10)) {
+        const Holdings now = Holdings::Now();
+        if (now.None()) return ::testing::AssertionSuccess();
+        if (GetTickCount() - start > timeoutMs) return ::testing::AssertionFailure() << "still held: " << now.Text();
+    }
+}
+
+enum Family { kQuery, kCount, kDownload, kTreeGatekeeper, kTreeFile, kUpload, kFamilyCount };
+
+// The local service with every family's good answer, and a fault in place of one family's answer
+// on demand. Each family has a route of its own, so that all of them can run at once. The online
+// tree download has two: a fault on its gatekeeper answer (kTreeGatekeeper) or on its file
+// (kTreeFile), each request naming its own.
+class FamilyService {
+public:
+    FamilyService();
+    ~FamilyService();
+
+    static const char* Name(Family family);
+    // Starts a request of the family as a host does; the caller holds the one reference.
+    HRESULT Start(Family family, IRequest** request) const;
+    // The body of the family's good answer (the file, for the downloads).
+    static const std::string& Good(Family family);
+    // The target text that tells the family's faulted answer; a request's target contains it.
+    static const char* Route(Family family);
+
+    // The upload's local file: a little over 100 KB (0), or `bytes` long, the rest left empty.
+    void SetUploadSize(uint64_t bytes);
+
+    void SetFault(Family family, std::optional<HttpAnswer> answer);
+    void ClearFaults();
+
+    // Reads the results as text a test can compare: rows, counts, the file's bytes or "done".
+    static std::string Results(Family family, IRequest* request);
+    // What Results must read after a success: the good rows, the counts given (or the good
+    // ones), the file as `delivered`, or "done".
+    static std::string Expected(Family family, const std::string& delivered, const char* counts = nullptr);
+
+    TestService service;
+
+private:
+    HttpAnswer Answer(const ReceivedRequest& request);
+
+    std::mutex m_lock;
+    std::optional<HttpAnswer> m_faults[kFamilyCount];
+    std::string m_localFile;
+    ProxySetting m_proxy{service.Port()};
+};
+
+// The family's good answer, held on `gate` before its head.
+inline HttpAnswer HeldBeforeHead(Family family, HANDLE gate) {
+    HttpAnswer answer{200, "OK", {}, FamilyService::Good(family)};
+    answer.hold = gate;
+    answer.holdBeforeHead = true;
+    return answer;
+}
+
+}  // namespace tarnix::test
