@@ -25,16 +25,6 @@ constexpr char kLoginPath[] = "/vft/gatekeeper.ashx?op=apilogin&username=bench&p
 // The general pool's workers: the bare burst runs on as many threads.
 constexpr int kGeneralWorkers = 2;
 
-void LibrarySignIn() {
-    IQueryRequest* request = nullptr;
-    if (FAILED(TARNIX(TarnixLogin)(kUser, kPassword, &request))) Fail("TarnixLogin failed");
-    HRESULT hr = WaitDone(request);
-    char ticket[128] = "";
-    if (SUCCEEDED(hr)) hr = request->GetValue(0, "att", ticket, sizeof ticket);
-    request->Release();
-    if (FAILED(hr) || !*ticket) Fail("library sign-in: 0x%08lX", static_cast<unsigned long>(hr));
-}
-
 // The ticket of the answer's first ATT element, as a host with MSXML reads it.
 std::string ParseTicket(const std::string& answer) {
     IXMLDOMDocument* document = nullptr;
@@ -133,7 +123,7 @@ int RunQuery(const Options& options) {
         std::vector<double> perRequest;
     };
     std::vector<Variant> variants = {
-        {"library", [] { LibrarySignIn(); }, {}},
+        {"library", [] { SignIn(kUser, kPassword); }, {}},
         {"bare sync", [&] { worker.Run(bareSync); }, {}},
         {"bare async", [&] { worker.Run(bareAsync); }, {}},
     };
