@@ -3,6 +3,8 @@
 # present are not fetched again, and apt is not touched at all when nothing is missing.
 # The 32-bit Wine comes too, but only where the kernel runs 32-bit programs (and TARNIX_NO_X86
 # is not set): it needs the i386 architecture, and elsewhere it could not start.
+# `install-deps.sh bench` adds what the benchmarks need (nginx, run by them on a private
+# configuration; the package's own service is not used).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -20,6 +22,9 @@ packages=(
   # (libclang-rt-14-dev holds libclang_rt.fuzzer, asan and ubsan)
   libclang-rt-14-dev
 )
+if [ "${1:-}" = bench ]; then
+  packages+=(nginx)
+fi
 if [ "${TARNIX_NO_X86:-0}" = 0 ] && tarnix_kernel_runs_x86; then
   packages+=(wine32:i386)
 fi

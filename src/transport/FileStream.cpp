@@ -17,7 +17,7 @@ HRESULT FileFailure() noexcept {
 
 class CFileStream final : public IStream {
 public:
-    explicit CFileStream(HANDLE file) noexcept : m_file(file) {}
+    CFileStream(HANDLE file, bool flushOnClose) noexcept : m_file(file), m_flushOnClose(flushOnClose) {}
     CFileStream(const CFileStream&) = delete;
     CFileStream& operator=(const CFileStream&) = delete;
 
@@ -95,18 +95,21 @@ public:
 private:
     ~CFileStream() {
         if (m_file != INVALID_HANDLE_VALUE) {
-            FlushFileBuffers(m_file);
+            if (m_flushOnClose) FlushFileBuffers(m_file);
             CloseHandle(m_file);
         }
     }
 
     volatile LONG m_refs = 1;
     HANDLE m_file;
+    bool m_flushOnClose;
 };
 
-// Hands the open file to a new stream, closing it if the stream cannot be made.
-ComPtr<IStream> StreamOn(HANDLE file) {
-    auto* stream = new (std::nothrow) CFileStream(file);
+// Hands the open file to a new stream, closing it if the stream cannot be made. A file that is
+// deleted as it closes is not flushed first: writing a large download to disk only to delete it
+// would hold whoever releases the stream last (the host, or a worker) for no gain.
+ComPtr<IStream> StreamOn(HANDLE file, bool flushOnClose) {
+    auto* stream = new (std::nothrow) CFileStream(file, flushOnClose);
     if (!stream) {
         CloseHandle(file);
         ThrowHr(E_OUTOFMEMORY);
@@ -122,7 +125,7 @@ ComPtr<IStream> OpenFileStream(const char* fileName, DWORD desiredAccess, DWORD 
     HANDLE file = CreateFileA(fileName, desiredAccess, shareMode, securityAttributes, creationDisposition,
                               flagsAndAttributes, templateFile);
     if (file == INVALID_HANDLE_VALUE) ThrowHr(FileFailure());
-    return StreamOn(file);
+    return StreamOn(file, (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) == 0);
 }
 
 ComPtr<IStream> CreateTempFileStream() {
@@ -138,7 +141,7 @@ ComPtr<IStream> CreateTempFileStream() {
         DeleteFileA(name);  // the empty file that GetTempFileNameA made must not stay behind
         ThrowHr(hr);
     }
-    return StreamOn(file);
+    return StreamOn(file, false);
 }
 
 }  // namespace tarnix

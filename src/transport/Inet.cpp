@@ -220,7 +220,7 @@ CInetCompletion* CInetCompletion::Create() noexcept {
 }
 
 CInetCompletion::CInetCompletion() noexcept
-    : readBuffers(), sendBuffers(), m_ended(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    : readBuffers(), sendBuffers(), m_ended(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
     InterlockedIncrement(&g_liveCompletions);
 }
 
@@ -250,11 +250,13 @@ void CInetCompletion::DetachHandle() noexcept {
 void CInetCompletion::Arm() noexcept {
     m_result = 0;
     m_error = 0;
-    ResetEvent(m_ended);
+    if (InterlockedExchange(&m_signaled, 0) != 0) ResetEvent(m_ended);
 }
 
-bool CInetCompletion::WaitEnded(DWORD timeoutMs) const noexcept {
-    return WaitForSingleObject(m_ended, timeoutMs) == WAIT_OBJECT_0;
+bool CInetCompletion::WaitEnded(DWORD timeoutMs) noexcept {
+    if (WaitForSingleObject(m_ended, timeoutMs) != WAIT_OBJECT_0) return false;
+    InterlockedExchange(&m_signaled, 0);
+    return true;
 }
 
 HRESULT CInetCompletion::Outcome() const noexcept {
@@ -266,6 +268,7 @@ HRESULT CInetCompletion::Outcome() const noexcept {
 void CInetCompletion::Ended(DWORD_PTR result, DWORD error) noexcept {
     m_result = result;
     m_error = error;
+    InterlockedExchange(&m_signaled, 1);
     SetEvent(m_ended);
 }
 

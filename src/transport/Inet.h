@@ -133,10 +133,13 @@ public:
     // exchange when opening the handle failed.
     void DetachHandle() noexcept;
 
-    // Before an operation that may end in the background.
+    // Before an operation that may end in the background. The end of an operation is told by an
+    // auto-reset event that the wait which sees it consumes, so nothing needs resetting here
+    // unless an end was never waited for: a reset is a round trip to the system's kernel side
+    // (the wineserver under Wine), which would be paid on every exchange and every block.
     void Arm() noexcept;
-    // True once the operation armed last has ended (within `timeoutMs`).
-    bool WaitEnded(DWORD timeoutMs) const noexcept;
+    // True once the operation armed last has ended (within `timeoutMs`). Says so once.
+    bool WaitEnded(DWORD timeoutMs) noexcept;
     // How it ended: S_OK, or the failure the platform reported.
     HRESULT Outcome() const noexcept;
 
@@ -162,6 +165,7 @@ private:
     volatile LONG m_refs = 1;
     volatile LONG m_handleAttached = 0;
     HANDLE m_ended;
+    volatile LONG m_signaled = 0;  // set with the event, cleared by the wait that sees it
     volatile DWORD_PTR m_result = 0;
     volatile DWORD m_error = 0;
 };

@@ -1,0 +1,36 @@
+// tarnix_bench: the benchmarks of the library against the bare platform.
+//
+//   tarnix_bench.exe [--dll PATH] BENCHMARK [--poll-us N] [--option value ...]
+//
+// BENCHMARK is download, query, search-pool, upload or memory (see each one's source for its
+// options); tools/run-bench.sh runs them all against its own nginx and prints their ratios as
+// one table. --poll-us is how long the host waits between two polls of a request (100).
+#include <cstdio>
+#include <cstring>
+
+#include "Bench.h"
+
+int main(int argc, char** argv) {
+    int first = 1;
+    const char* dll = "tarnix.dll";
+    if (argc > 2 && std::strcmp(argv[1], "--dll") == 0) {
+        dll = argv[2];
+        first = 3;
+    }
+    if (first >= argc) {
+        std::fprintf(stderr, "usage: tarnix_bench [--dll PATH] download|query|search-pool|upload|memory [--option value ...]\n");
+        return 2;
+    }
+    const char* benchmark = argv[first];
+    const bench::Options options(argc, argv, first + 1);
+    bench::LoadLibraryUnderTest(dll);
+    bench::SetPollInterval(options.Number("poll-us", 100));
+    if (std::strcmp(benchmark, "download") == 0) return bench::RunDownload(options);
+    if (std::strcmp(benchmark, "query") == 0) return bench::RunQuery(options);
+    if (std::strcmp(benchmark, "search-pool") == 0) return bench::RunSearchPool(options);
+    if (std::strcmp(benchmark, "upload") == 0) return bench::RunUpload(options);
+    if (std::strcmp(benchmark, "memory") == 0) return bench::RunMemory(options);
+    if (std::strcmp(benchmark, "memory-child") == 0) return bench::RunMemoryChild(options);
+    std::fprintf(stderr, "tarnix_bench: no benchmark %s\n", benchmark);
+    return 2;
+}

@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# The benchmark command: the library's own cost against the bare platform, measured in one run
+# on this machine. Installs what is missing (nginx among it), builds tarnix.dll and the
+# benchmark host (tarnix_bench), starts nginx on 127.0.0.1 with a configuration of its own in a
+# temporary folder, and runs every benchmark under a private Wine: on the x64 build, then on the
+# x86 build where this machine runs 32-bit programs (TARNIX_NO_X86=1 skips it). Each build's
+# ratios come out as one table, written with the wineserver request counts to
+# build/bench/results.md (the whole output in build/bench/output.txt). It stops what it started
+# by process id.
+#
+#   bash tools/run-bench.sh [--rounds-scale N]   (N multiplies every benchmark's rounds)
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+scale=1
+if [ "${1:-}" = --rounds-scale ] && [ -n "${2:-}" ]; then scale=$2; fi
+rounds() { echo $(($1 * scale)); }
+
+bash "$TARNIX_ROOT/tools/install-deps.sh" bench
+
+archs=(x86_64)
+x86_obstacle=$(tarnix_x86_obstacle)
+[ -n "$x86_obstacle" ] || archs+=(i686)
+for arch in "${archs[@]}"; do
+  build=$TARNIX_BUILD/$arch
+  if ! grep -qx 'CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=wine' "$build/CMakeCache.txt" 2>/dev/null; then
+    tarnix_log "configuring $arch"
+    cmake -S "$TARNIX_ROOT" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$TARNIX_ROOT/cmake/toolchain-mingw-$arch.cmake" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
+  fi
+  tarnix_log "building tarnix.dll and tarnix_bench ($arch)"
+  cmake --build "$build" --target tarnix_bench -j "$(nproc)" -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $arch failed" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/tarnix-bench.XXXXXX)
+nginx_pid=
+stop_all() {
+  if [ -n "$nginx_pid" ]; then
+    kill "$nginx_pid" 2>/dev/null || true
+    wait "$nginx_pid" 2>/dev/null || true
+  fi
+  tarnix_stop_wine
+  rm -rf "$work"
+}
+trap stop_all EXIT
+
+# A port on 127.0.0.1 that nothing answers on.
+free_port() {
+  local port
+  for port in $(shuf -i 20000-60000 -n 100); do
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return
+    fi
+  done
+  return 1
+}
+
+tarnix_log "files and nginx on 127.0.0.1"
+mkdir -p "$work/www/files"
+for mib in 16 32 256; do head -c $((mib << 20)) /dev/urandom >"$work/www/files/${mib}m.bin"; done
+port=$(free_port)
+sink_port=$(free_port)
+[ "$port" != "$sink_port" ] || sink_port=$(free_port)
+sed -e "s|@WORK@|$work|g" -e "s|@PORT@|$port|g" -e "s|@SINK_PORT@|$sink_port|g" \
+  "$TARNIX_ROOT/bench/nginx.conf.in" >"$work/nginx.conf"
+nginx -p "$work" -c "$work/nginx.conf" -e "$work/error.log" </dev/null >/dev/null 2>&1 &
+nginx_pid=$!
+for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
+(exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "nginx did not start:" >&2; cat "$work/error.log" >&2; exit 1; }
+
+# The upload sink must read the whole body before it answers: with half of a body sent, no
+# answer may come; with the rest, it must.
+exec 3<>"/dev/tcp/127.0.0.1/$port"
+printf 'POST /vft/gatekeeper.ashx?op=oftcreate HTTP/1.0\r\nHost: x\r\nContent-Length: 2097152\r\n\r\n' >&3
+head -c 1048576 /dev/zero >&3
+if read -r -t 1 -u 3 line; then echo "nginx answered an upload before its body was in: $line" >&2; exit 1; fi
+head -c 1048576 /dev/zero >&3
+read -r -t 10 -u 3 line || line=
+exec 3<&-
+[[ "$line" == "HTTP/1.1 200"* ]] || { echo "nginx's upload sink did not answer: $line" >&2; exit 1; }
+echo "nginx on 127.0.0.1:$port (upload sink on $sink_port; it answers only once the whole body is in)"
+
+mkdir -p "$TARNIX_BUILD/bench"
+output=$TARNIX_BUILD/bench/output.txt
+results=$TARNIX_BUILD/bench/results.md
+: >"$output"
+: >"$results"
+
+# Runs one benchmark on the current build, its output kept in $output.
+bench() {
+  tarnix_log "$label: $1"
+  (cd "$build/bin" && wine tarnix_bench.exe "$@" </dev/null) 2>&1 | tr -d '\r' | sed "s/^RESULT /RESULT $label /" |
+    tee -a "$output"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "tarnix_bench $1 failed" >&2; exit 1; }
+}
+
+# wineserver requests that one run of tarnix_bench makes, counted in the server's own trace:
+# every request line, less the replies (printed as "name() = ...").
+count_calls() {
+  local before after
+  before=$(wc -l <"$trace")
+  (cd "$build/bin" && WINEDEBUG=+server wine tarnix_bench.exe "$@" </dev/null >/dev/null 2>&1) ||
+    { echo "traced tarnix_bench $1 failed" >&2; exit 1; }
+  sleep 0.5
+  after=$(wc -l <"$trace")
+  sed -n "$((before + 1)),${after}p" "$trace" | grep -E '^[0-9a-f]{4}: [a-z_]+\(' |
+    grep -cvE '^[0-9a-f]{4}: [a-z_]+\(\) = ' || true
+}
+
+# The requests per 4 KiB of a download and per sign-in, as the difference between a run with
+# twice the work and one with the work once, so that starting the program cancels out.
+count_all_calls() {
+  tarnix_log "$label: wineserver requests, from the server's trace"
+  WINEPREFIX=$TARNIX_BUILD/$arch/wineprefix wineserver -k </dev/null >/dev/null 2>&1 || true
+  wait "${TARNIX_WINESERVER_PIDS[$arch]}" 2>/dev/null || true
+  trace=$work/trace-$arch.txt
+  wineserver -p -d1 </dev/null >/dev/null 2>"$trace" &
+  TARNIX_WINESERVER_PIDS[$arch]=$!
+  sleep 0.5
+  # The first program on a new server also starts Wine's own services: not counted.
+  count_calls query --service "127.0.0.1:$port" --requests 1 --only library >/dev/null
+  local variant small large
+  for variant in "library" "bare sync 4 KiB" "bare async 4 KiB" "bare sync 64 KiB"; do
+    small=$(count_calls download --server "127.0.0.1:$port" --path /files/16m.bin --mib 16 --only "$variant")
+    large=$(count_calls download --server "127.0.0.1:$port" --path /files/32m.bin --mib 32 --only "$variant")
+    echo "CALLS $label $(awk -v a="$small" -v b="$large" 'BEGIN { printf "%.2f", (b - a) / 4096 }') download, $variant" |
+      tee -a "$output"
+  done
+  for variant in "library" "bare sync" "bare async"; do
+    small=$(count_calls query --service "127.0.0.1:$port" --requests 20 --only "$variant")
+    large=$(count_calls query --service "127.0.0.1:$port" --requests 40 --only "$variant")
+    echo "CALLS $label $(awk -v a="$small" -v b="$large" 'BEGIN { printf "%.2f", (b - a) / 20 }') sign-in, $variant" |
+      tee -a "$output"
+  done
+  rm -f "$trace"
+}
+
+# One table per build: a row per ratio, with its target where the project set one.
+target() {
+  case $1 in
+    download.library_vs_bare_sync_4k) echo ">= 0.95" ;;
+    query.library_vs_bare_sync) echo "<= 1.15" ;;
+    memory.*_peak_256_vs_16) echo "<= 1.05" ;;
+  esac
+}
+write_table() {
+  echo
+  echo "$label ($(date -u +%Y-%m-%d), benchmarks took $((SECONDS - started)) s):"
+  echo
+  echo "| measure | median | interquartile range | range | rounds | unit | target |"
+  echo "|---|---|---|---|---|---|---|"
+  grep "^RESULT $label " "$output" | while read -r _ _ name _ median _ iqr _ range _ n unit; do
+    verdict=
+    read -r op limit <<<"$(target "$name")"
+    if [ -n "$op" ]; then
+      if awk -v m="$median" -v l="$limit" -v op="$op" 'BEGIN { exit !(op == ">=" ? m >= l : m <= l) }'; then
+        verdict="$op $limit: met"
+      else
+        verdict="$op $limit: missed"
+      fi
+    fi
+    echo "| $name | $median | $iqr | $range | $n | $unit | $verdict |"
+  done
+  echo
+  echo "wineserver requests ($label), each a round trip to Wine's server process: per 4 KiB of a download"
+  echo "(16 MiB more), per sign-in (20 more)"
+  echo
+  echo "| what | requests |"
+  echo "|---|---|"
+  grep "^CALLS $label " "$output" | while read -r _ _ count name; do echo "| $name | $count |"; done
+}
+
+status=0
+for arch in "${archs[@]}"; do
+  build=$TARNIX_BUILD/$arch
+  if [ "$arch" = x86_64 ]; then
+    label=x64
+    tarnix_start_wine x86_64 || { echo "Wine does not run 64-bit programs in $WINEPREFIX" >&2; exit 1; }
+  else
+    label=x86
+    if ! tarnix_start_wine i686; then
+      echo "x86: not measured (32-bit Windows programs do not start under Wine)"
+      continue
+    fi
+  fi
+  files_win=$(winepath -w "$work/www/files" 2>/dev/null)
+  started=$SECONDS
+  bench download --server "127.0.0.1:$port" --path /files/256m.bin --mib 256 --warm-path /files/16m.bin \
+    --warm-mib 16 --rounds "$(rounds 7)"
+  bench query --service "127.0.0.1:$port" --requests 200 --burst 50 --rounds "$(rounds 10)"
+  bench search-pool --count-ms 500 --general-ms 1500 --rounds "$(rounds 5)"
+  bench upload --service "127.0.0.1:$port" --file "$files_win\\256m.bin" --rounds "$(rounds 7)"
+  bench memory --server "127.0.0.1:$port" --service "127.0.0.1:$port" --sizes 16,256 --rounds "$(rounds 3)" \
+    --path-format '/files/%um.bin' --file-format "$files_win\\%um.bin"
+  count_all_calls
+  write_table >>"$results"
+done
+[ -n "$x86_obstacle" ] && echo "x86: not measured ($x86_obstacle)" | tee -a "$results"
+tarnix_log "results"
+cat "$results"
+exit $status
