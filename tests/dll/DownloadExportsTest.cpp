@@ -275,30 +275,6 @@ TEST_F(DownloadExportsTest, AnHttpsAddressIsFetchedWithTls) {
     EXPECT_EQ(0u, service.Requests()[1].requestLine.find("CONNECT secure.example:443 "));
 }
 
-TEST_F(DownloadExportsTest, ReleasingDuringTheGatekeeperExchangeCreatesNoFile) {
-    HANDLE answer = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HttpAnswer held = Gatekeeper("http://files.example/t.ged");
-    held.hold = answer;
-    held.holdBeforeHead = true;
-    service.On("op=oftdownload", held);
-    service.SetDefault(File("0 HEAD\r\n"));
-    IDownloadRequest* request = StartTree(destination.c_str());
-    ASSERT_TRUE(service.WaitForRequests(1, 20000));
-    request->Release();
-    SetEvent(answer);
-    EXPECT_FALSE(service.WaitForRequests(2, 1000)) << "the file was asked for";
-    EXPECT_EQ("<none>", FileBytes(destination));
-    CloseHandle(answer);
-}
-
-TEST_F(DownloadExportsTest, AnUnresolvableHostFailsWithoutAFile) {
-    ProxySetting direct = ProxySetting::Off();
-    IDownloadRequest* request = nullptr;
-    ASSERT_EQ(S_OK, TarnixGetInternetFile("no-such-host.invalid", "/f", &request));
-    EXPECT_EQ(static_cast<HRESULT>(0x80072EE7), Finish(request));
-    EXPECT_EQ(tempFiles, TempFileCount());
-}
-
 TEST_F(DownloadExportsTest, NullArgumentsQueueNothingAndNullTextsReadAsEmpty) {
     EXPECT_EQ(E_POINTER, TarnixGetInternetFile("h", "/p", nullptr));
     EXPECT_EQ(E_POINTER, TarnixDownloadOnlineFamilyTree("t", "c", nullptr, "b", nullptr));

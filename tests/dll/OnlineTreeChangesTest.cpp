@@ -160,34 +160,6 @@ TEST_F(OnlineTreeChangesTest, LocalFilesThatCannotBePostedFailBeforeAnythingIsSe
     EXPECT_EQ(0u, service.RequestCount());
 }
 
-TEST_F(OnlineTreeChangesTest, FailedAnswersBecomeTheStatus) {
-    service.On("op=oftcreate", HttpAnswer{200, "OK", {}, "<gatekeeper><error><hresult>800700B7</hresult></error></gatekeeper>"});
-    service.On("op=oftexport", HttpAnswer{500, "Internal Server Error", {}, "<r><ok/></r>"});
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
-              Run([](IRequest** r) { return TarnixCreateOnlineFamilyTree("t", kLocalFile, "1", "n", 0, "c", r); }));
-    EXPECT_EQ(E_FAIL, Run([](IRequest** r) { return TarnixExportOnlineFamilyTree("t", "7", "c", r); }));
-}
-
-// A host that lets go while a large file is still going out frees the worker at once; the rest of
-// the file is not sent.
-TEST_F(OnlineTreeChangesTest, ReleasingWhilePostingStopsTheUpload) {
-    const size_t size = 16 << 20;
-    WriteLocalFile(std::string(size, 'g'));
-    service.SetBodyReadPace(16 * 1024, 20);  // under 1 MB/s: the whole upload would take 20 s
-    for (int i = 0; i < 2; ++i) {  // one for each general worker
-        IRequest* upload = nullptr;
-        ASSERT_EQ(S_OK, TarnixCreateOnlineFamilyTree("t", kLocalFile, "1", "big", 0, "c", &upload));
-        Sleep(350);
-        upload->Release();
-    }
-    ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(S_OK, Run([](IRequest** r) { return TarnixExportOnlineFamilyTree("t", "7", "c", r); }));
-    EXPECT_LT(GetTickCount64() - start, 5000u) << "a worker stayed with its upload";
-    ASSERT_TRUE(service.WaitForRequests(3, 30000));
-    for (const ReceivedRequest& sent : service.Requests())
-        if (sent.method == "POST") EXPECT_LT(sent.raw.size(), size) << "the whole file went out";
-}
-
 // A null out-parameter queues nothing: a request started after it is the only one the service
 // receives.
 TEST_F(OnlineTreeChangesTest, ANullOutParameterStartsNothing) {

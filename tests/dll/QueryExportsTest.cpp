@@ -156,33 +156,6 @@ TEST_F(QueryExportsTest, AnAnswerWithNoRowsFinishesEmpty) {
     request->Release();
 }
 
-TEST_F(QueryExportsTest, FailedAnswersBecomeTheRequestsStatus) {
-    struct Case {
-        const char* what;
-        HttpAnswer answer;
-        HRESULT status;
-    } cases[] = {
-        {"the service's own error", Xml("<r><error><hresult>80070005</hresult></error></r>"),
-         static_cast<HRESULT>(0x80070005)},
-        {"neither ok nor error", Xml("<r><oft/></r>"), E_INVALIDARG},
-        {"not XML", Xml("Server busy"), E_INVALIDARG},
-        {"status 500", HttpAnswer{500, "Internal Server Error", {}, "<r><ok/></r>"}, E_FAIL},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        service.SetDefault(c.answer);
-        IQueryRequest* request = nullptr;
-        ASSERT_EQ(S_OK, TarnixListUserSites("t", &request));
-        EXPECT_EQ(c.status, WaitForRequest(request));
-        LONG state = 0x1234;
-        EXPECT_EQ(c.status, request->GetStatus(&state));
-        EXPECT_EQ(0x1234, state);
-        char buffer[8];
-        EXPECT_EQ(c.status, request->GetValue(0, "SiteID", buffer, sizeof buffer));
-        request->Release();
-    }
-}
-
 // A service that takes requests and never answers: a host that lets go gets its workers back at
 // once, and a terminate with such a request still held neither waits for it nor leaves it
 // pending.

@@ -204,38 +204,6 @@ TEST_F(QueryRequestTest, QueryInterfaceAnswersIUnknownAsTheMainInterface) {
     EXPECT_EQ(1, destroyed);
 }
 
-TEST_F(QueryRequestTest, ARequestReleasedWhileQueuedIsRunUnwantedAndThenDestroyed) {
-    // Hold both general workers so the request stays queued.
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE started = CreateSemaphoreA(nullptr, 0, 2, nullptr);
-    IQueryRequest* blockers[2];
-    for (IQueryRequest*& blocker : blockers)
-        blocker = Start(new ScriptedRequest([&](ScriptedRequest& r) {
-            ReleaseSemaphore(started, 1, nullptr);
-            WaitForSingleObject(release, 20000);
-            r.SetFinished();
-        }));
-    for (int i = 0; i < 2; ++i) ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started, 20000));
-
-    LONG destroyed = 0;
-    auto* queued = new ScriptedRequest([](ScriptedRequest& r) {
-        if (r.Wanted()) r.SetValue(0, "written", "only when wanted");
-    }, &destroyed);
-    Start(queued);
-    EXPECT_EQ(1u, queued->Release()) << "the queue still holds it";
-    EXPECT_EQ(0, destroyed);
-
-    SetEvent(release);
-    for (IQueryRequest* blocker : blockers) {
-        EXPECT_EQ(S_OK, WaitForRequest(blocker));
-        blocker->Release();
-    }
-    for (int i = 0; i < 2000 && destroyed == 0; ++i) Sleep(5);
-    EXPECT_EQ(1, destroyed) << "the worker's final release destroys it";
-    CloseHandle(release);
-    CloseHandle(started);
-}
-
 // Two holders letting go at the same moment, from three references to one: however the two
 // interleave, the host has let go and the flag must end cleared. This thread and one other meet
 // on every round, so that the releases really overlap.
