@@ -233,6 +233,9 @@ TEST(QueryExportsUninitialized, StartNothingAndHandOutNothing) {
     EXPECT_EQ(E_FAIL, TarnixListUserSites("t", &request));
     EXPECT_EQ(E_FAIL, TarnixListOnlineFamilyTrees("t", "c", &request));
     EXPECT_EQ(reinterpret_cast<IQueryRequest*>(0x1), request);
+    ISearchCountRequest* count = reinterpret_cast<ISearchCountRequest*>(0x1);
+    EXPECT_EQ(E_FAIL, TarnixSearchTree("s", 0, 0, 0, 0, 0, 0, 0, 0, 0, &count)) << "the search pool runs";
+    EXPECT_EQ(reinterpret_cast<ISearchCountRequest*>(0x1), count);
 
     // After a full initialize/terminate cycle the pools are gone again.
     ASSERT_EQ(S_OK, TARNIXInitialize(0));
