@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "ProxySetting.h"
 #include "RequestWait.h"
+#include "TestFiles.h"
 #include "TestService.h"
 #include "tarnix.h"
 
@@ -17,39 +17,13 @@ using tarnix::test::HttpAnswer;
 using tarnix::test::ProxySetting;
 using tarnix::test::TestService;
 using tarnix::test::WaitForRequest;
-
-std::string Temp(const char* name = "") {
-    char directory[MAX_PATH + 1];
-    GetTempPathA(MAX_PATH, directory);
-    return std::string(directory) + name;
-}
-
-size_t TempFileCount() {
-    size_t count = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(Temp("TAR*.tmp").c_str(), &found);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) ++count;
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
-    return count;
-}
-
-// A file's bytes; "<none>" when it cannot be opened: missing, or held open by a request.
-std::string FileBytes(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
-}
+using namespace tarnix::test;  // the files
 
 std::string StreamBytes(IStream* stream) {
     std::string bytes(1 << 16, '\0');
     ULONG read = 0;
     for (size_t at = 0;; at += read, bytes.resize(at + (1 << 16)))
         if (FAILED(stream->Read(&bytes[at], 1 << 16, &read)) || read == 0) return bytes.substr(0, at);
-}
-
-std::string Pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i % 251);
-    return bytes;
 }
 
 HttpAnswer File(std::string body, const char* type = "application/octet-stream") {
@@ -100,7 +74,7 @@ protected:
 
     TestService service;
     ProxySetting proxy{service.Port()};
-    std::string destination = Temp("tarnix-download-test.ged");
+    std::string destination = TempPath("tarnix-download-test.ged");
     size_t tempFiles = TempFileCount();
 };
 

@@ -7,6 +7,7 @@
 
 #include "ProxySetting.h"
 #include "RequestWait.h"
+#include "TestFiles.h"
 #include "TestService.h"
 #include "tarnix.h"
 
@@ -88,9 +89,8 @@ protected:
 };
 
 TEST_F(OnlineTreeChangesTest, CreatePostsTheFileUnchangedInOneMultipartPart) {
-    std::string everyByte;
-    for (int i = 0; i < 200001; ++i) everyByte += static_cast<char>((i * 7 + i / 256) & 0xFF);  // 3+ blocks
-    const std::string contents[] = {"", "0 HEAD\r\n1 CHAR ANSEL\r\n0 @I1@ INDI\r\n0 TRLR\r\n", everyByte};
+    const std::string contents[] = {"", "0 HEAD\r\n1 CHAR ANSEL\r\n0 @I1@ INDI\r\n0 TRLR\r\n",
+                                    tarnix::test::Pattern(200001)};  // every byte value, 3+ blocks
     for (const std::string& content : contents) {
         SCOPED_TRACE(content.size());
         WriteLocalFile(content);

@@ -7,11 +7,11 @@
 
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 
 #include "DialogDriver.h"
 #include "ProxySetting.h"
+#include "TestFiles.h"
 #include "TestService.h"
 #include "tarnix.h"
 
@@ -20,6 +20,7 @@ namespace {
 using tarnix::test::DialogScript;
 using tarnix::test::DialogWindow;
 using tarnix::test::DriveDialogs;
+using tarnix::test::FileBytes;
 using tarnix::test::HttpAnswer;
 using tarnix::test::ProxySetting;
 using tarnix::test::TestService;
@@ -45,11 +46,6 @@ HttpAnswer Held(HttpAnswer answer, HANDLE until, size_t afterBytes = 0) {
     answer.holdAfterBytes = afterBytes;
     if (afterBytes == 0) answer.body += std::string(100000, ' '), answer.pieceSize = 8192, answer.pieceDelayMs = 10;
     return answer;
-}
-
-std::string FileBytes(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
 }
 
 // The failure's message box over the dialog, answered with OK.
