@@ -50,12 +50,7 @@ HttpAnswer Held(HttpAnswer answer, HANDLE until, size_t afterBytes = 0) {
 
 // The failure's message box over the dialog, answered with OK.
 void ExpectFailure(const DialogScript& script, const DialogWindow& dialog, const std::string& text) {
-    const DialogWindow box = script.WaitForWindow(kCaption);
-    EXPECT_EQ(dialog.Handle(), box.Owner());
-    EXPECT_EQ(text, box.MessageText());
-    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), box.MessageIcon());
-    box.Click(IDOK);
-    script.WaitGone(box);
+    script.AnswerMessageBox(kCaption, dialog.Handle(), text, MB_ICONERROR, IDOK);
 }
 
 class TransferDialogsTest : public ::testing::Test {

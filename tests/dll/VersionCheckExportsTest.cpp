@@ -53,10 +53,8 @@ TEST(SilentCheckExport, ANullWindowStartsNothingAndAFailedStartIsShownToTheUser)
     UINT timer = 1;
     tarnix::test::DriveDialogs(
         [&](const tarnix::test::DialogScript& script) {
-            const tarnix::test::DialogWindow box = script.WaitForWindow("Version Check");
-            EXPECT_EQ(window.get(), box.Owner());
-            EXPECT_EQ("An error has occured. The error code is 80004005", box.MessageText());
-            box.Click(IDOK);
+            script.AnswerMessageBox("Version Check", window.get(), "An error has occured. The error code is 80004005",
+                                    MB_ICONERROR, IDOK);
         },
         [&] { timer = TarnixUpdateVelmoraFamilyTreeSilentCheck(window.get(), "TarnixDllTestCo", "P", "1", "1", "1", ""); });
     EXPECT_EQ(0u, timer);

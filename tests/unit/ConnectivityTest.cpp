@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 #include <wininet.h>
 
-#include <vector>
-
 #include "DialogDriver.h"
 #include "tarnix.h"
 
@@ -64,13 +62,7 @@ TEST(ConnectivityTest, ReportsTheMachineDialsAModemOrTellsTheUser) {
         test::DriveDialogs(
             [&](const test::DialogScript& script) {
                 if (!c.press) return;  // a box would be left open, and reported
-                const test::DialogWindow box = script.WaitForWindow(c.name);
-                EXPECT_EQ(box.Owner(), owner);
-                EXPECT_EQ(box.MessageText(), kMessage);
-                EXPECT_EQ(box.MessageIcon(), static_cast<UINT>(MB_ICONEXCLAMATION));
-                EXPECT_EQ(box.Buttons(), (std::vector<int>{IDOK, IDCANCEL}));
-                box.Click(c.press);
-                script.WaitGone(box);
+                script.AnswerMessageBox(c.name, owner, kMessage, MB_ICONEXCLAMATION, c.press, {IDOK, IDCANCEL});
             },
             [&] { result = TarnixConnect(owner, c.name); });
         EXPECT_EQ(result, c.result);
