@@ -115,7 +115,7 @@ TEST_F(TransferDialogsTest, TheUploadDialogClosesItselfOnceTheUploadIsIn) {
         EXPECT_EQ(c.result, result);
     }
     SetEvent(release);
-    EXPECT_TRUE(service.WaitForClientAbort(20000)) << "the cancelled upload must be given up";
+    EXPECT_TRUE(service.WaitForClientAborts(20000)) << "the cancelled upload must be given up";
     EXPECT_EQ("/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb",
               service.Requests()[0].Path());
 }
@@ -226,7 +226,7 @@ TEST_F(TransferDialogsTest, TheDownloadDialogEndsWithZeroOnFailureOrEsc) {
         DeleteFileA(kDestination);
     }
     SetEvent(release);
-    EXPECT_TRUE(service.WaitForClientAbort(20000)) << "the download must be given up";
+    EXPECT_TRUE(service.WaitForClientAborts(20000)) << "the download must be given up";
 }
 
 }  // namespace

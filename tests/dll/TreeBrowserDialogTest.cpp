@@ -277,7 +277,7 @@ TEST_F(TreeBrowserTest, CancelWhileLoadingGivesUpBothLists) {
     EXPECT_EQ(0, out.result);
     ExpectBuffers(out, {});
     SetEvent(later);
-    EXPECT_TRUE(silent.WaitForClientAborts(2, 20000)) << "both list requests must be given up";
+    EXPECT_TRUE(silent.WaitForClientAborts(20000, 2)) << "both list requests must be given up";
     CloseHandle(later);
 }
 
