@@ -114,6 +114,9 @@ TEST_F(DownloadExportsTest, ATransferRunsFromPendingThroughProgressToTheWholeFil
 
     SetEvent(rest);
     ASSERT_EQ(S_OK, WaitForRequest(request));
+    EXPECT_EQ(E_POINTER, request->GetTotalBytes(nullptr));
+    EXPECT_EQ(E_POINTER, request->GetBytesReceived(nullptr));
+    EXPECT_EQ(E_POINTER, request->GetStream(nullptr));
     progress.Read(request);
     EXPECT_TRUE(progress.ok);
     EXPECT_EQ(answer.body.size(), progress.received);

@@ -24,15 +24,18 @@ HttpAnswer Text(const std::string& body, HANDLE hold = nullptr) {
 }
 
 // First, second + 1 and last, read by slot as a C host does (6 GetFirstValue, 4 GetSecondValue,
-// 5 GetLastValue); a failing getter shows its HRESULT, and "!" if it wrote the value anyway.
+// 5 GetLastValue); a failing getter shows its HRESULT, and "!" if it wrote the value anyway; "?"
+// marks a getter that took a null out-parameter for anything but E_POINTER.
 std::string Values(ISearchCountRequest* request) {
     using Getter = HRESULT(STDMETHODCALLTYPE*)(ISearchCountRequest*, LONG*);
     std::string result;
     for (int slot : {6, 4, 5}) {
+        const Getter get = reinterpret_cast<Getter>((*reinterpret_cast<void***>(request))[slot]);
         LONG value = 0x5eed;
-        HRESULT hr = reinterpret_cast<Getter>((*reinterpret_cast<void***>(request))[slot])(request, &value);
+        HRESULT hr = get(request, &value);
         result += (result.empty() ? "" : " ") + (SUCCEEDED(hr) ? std::to_string(value) : std::to_string(hr & 0xFFFF));
         if (FAILED(hr) && value != 0x5eed) result += "!";
+        if (get(request, nullptr) != E_POINTER) result += "?";
     }
     return result;
 }
