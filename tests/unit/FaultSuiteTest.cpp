@@ -233,7 +233,7 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
         std::vector<IRequest*> blockers(kGeneralPoolThreads + kSearchPoolThreads);
         for (size_t i = 0; i < blockers.size(); ++i)
             ASSERT_EQ(S_OK, families.Start(i < kGeneralPoolThreads ? test::kQuery : test::kCount, &blockers[i]));
-        ASSERT_TRUE(families.service.WaitForRequests(blockers.size(), 20000));
+        ASSERT_TRUE(families.service.WaitForRequests(blockers.size(), 20000)) << "the pools do not run side by side";
         for (int f = 0; f < test::kFamilyCount; ++f, ++cases) {
             IRequest* request = nullptr;
             ASSERT_EQ(S_OK, families.Start(Family(f), &request));
