@@ -43,10 +43,7 @@ void ParseHead(const std::string& head, ReceivedRequest& request) {
             request.requestLine = line;
             const size_t sp1 = line.find(' '), sp2 = line.rfind(' ');
             request.method = line.substr(0, sp1);
-            if (sp1 != std::string::npos && sp2 > sp1) {
-                request.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
-                request.version = line.substr(sp2 + 1);
-            }
+            if (sp1 != std::string::npos && sp2 > sp1) request.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
             continue;
         }
         const size_t colon = line.find(':');

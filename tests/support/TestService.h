@@ -38,7 +38,7 @@ struct HttpAnswer {
 struct ReceivedRequest {
     std::string raw;                // every byte received for this request
     std::string requestLine;        // e.g. "GET http://h/p?q HTTP/1.0"
-    std::string method, target, version;
+    std::string method, target;
     std::vector<std::pair<std::string, std::string>> headers;  // in order, values trimmed
     std::string body;
 
