@@ -7,6 +7,7 @@
 
 #include "ProxySetting.h"
 #include "RequestWait.h"
+#include "TestFiles.h"
 #include "TestService.h"
 #include "tarnix.h"
 
@@ -88,9 +89,8 @@ protected:
 };
 
 TEST_F(OnlineTreeChangesTest, CreatePostsTheFileUnchangedInOneMultipartPart) {
-    std::string everyByte;
-    for (int i = 0; i < 200001; ++i) everyByte += static_cast<char>((i * 7 + i / 256) & 0xFF);  // 3+ blocks
-    const std::string contents[] = {"", "0 HEAD\r\n1 CHAR ANSEL\r\n0 @I1@ INDI\r\n0 TRLR\r\n", everyByte};
+    const std::string contents[] = {"", "0 HEAD\r\n1 CHAR ANSEL\r\n0 @I1@ INDI\r\n0 TRLR\r\n",
+                                    tarnix::test::Pattern(200001)};  // every byte value, 3+ blocks
     for (const std::string& content : contents) {
         SCOPED_TRACE(content.size());
         WriteLocalFile(content);
@@ -158,34 +158,6 @@ TEST_F(OnlineTreeChangesTest, LocalFilesThatCannotBePostedFailBeforeAnythingIsSe
     }
     Sleep(100);
     EXPECT_EQ(0u, service.RequestCount());
-}
-
-TEST_F(OnlineTreeChangesTest, FailedAnswersBecomeTheStatus) {
-    service.On("op=oftcreate", HttpAnswer{200, "OK", {}, "<gatekeeper><error><hresult>800700B7</hresult></error></gatekeeper>"});
-    service.On("op=oftexport", HttpAnswer{500, "Internal Server Error", {}, "<r><ok/></r>"});
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
-              Run([](IRequest** r) { return TarnixCreateOnlineFamilyTree("t", kLocalFile, "1", "n", 0, "c", r); }));
-    EXPECT_EQ(E_FAIL, Run([](IRequest** r) { return TarnixExportOnlineFamilyTree("t", "7", "c", r); }));
-}
-
-// A host that lets go while a large file is still going out frees the worker at once; the rest of
-// the file is not sent.
-TEST_F(OnlineTreeChangesTest, ReleasingWhilePostingStopsTheUpload) {
-    const size_t size = 16 << 20;
-    WriteLocalFile(std::string(size, 'g'));
-    service.SetBodyReadPace(16 * 1024, 20);  // under 1 MB/s: the whole upload would take 20 s
-    for (int i = 0; i < 2; ++i) {  // one for each general worker
-        IRequest* upload = nullptr;
-        ASSERT_EQ(S_OK, TarnixCreateOnlineFamilyTree("t", kLocalFile, "1", "big", 0, "c", &upload));
-        Sleep(350);
-        upload->Release();
-    }
-    ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(S_OK, Run([](IRequest** r) { return TarnixExportOnlineFamilyTree("t", "7", "c", r); }));
-    EXPECT_LT(GetTickCount64() - start, 5000u) << "a worker stayed with its upload";
-    ASSERT_TRUE(service.WaitForRequests(3, 30000));
-    for (const ReceivedRequest& sent : service.Requests())
-        if (sent.method == "POST") EXPECT_LT(sent.raw.size(), size) << "the whole file went out";
 }
 
 // A null out-parameter queues nothing: a request started after it is the only one the service

@@ -7,11 +7,11 @@
 
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 
 #include "DialogDriver.h"
 #include "ProxySetting.h"
+#include "TestFiles.h"
 #include "TestService.h"
 #include "tarnix.h"
 
@@ -20,6 +20,7 @@ namespace {
 using tarnix::test::DialogScript;
 using tarnix::test::DialogWindow;
 using tarnix::test::DriveDialogs;
+using tarnix::test::FileBytes;
 using tarnix::test::HttpAnswer;
 using tarnix::test::ProxySetting;
 using tarnix::test::TestService;
@@ -47,19 +48,9 @@ HttpAnswer Held(HttpAnswer answer, HANDLE until, size_t afterBytes = 0) {
     return answer;
 }
 
-std::string FileBytes(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
-}
-
 // The failure's message box over the dialog, answered with OK.
 void ExpectFailure(const DialogScript& script, const DialogWindow& dialog, const std::string& text) {
-    const DialogWindow box = script.WaitForWindow(kCaption);
-    EXPECT_EQ(dialog.Handle(), box.Owner());
-    EXPECT_EQ(text, box.MessageText());
-    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), box.MessageIcon());
-    box.Click(IDOK);
-    script.WaitGone(box);
+    script.AnswerMessageBox(kCaption, dialog.Handle(), text, MB_ICONERROR, IDOK);
 }
 
 class TransferDialogsTest : public ::testing::Test {
@@ -124,7 +115,7 @@ TEST_F(TransferDialogsTest, TheUploadDialogClosesItselfOnceTheUploadIsIn) {
         EXPECT_EQ(c.result, result);
     }
     SetEvent(release);
-    EXPECT_TRUE(service.WaitForClientAbort(20000)) << "the cancelled upload must be given up";
+    EXPECT_TRUE(service.WaitForClientAborts(20000)) << "the cancelled upload must be given up";
     EXPECT_EQ("/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb",
               service.Requests()[0].Path());
 }
@@ -235,7 +226,7 @@ TEST_F(TransferDialogsTest, TheDownloadDialogEndsWithZeroOnFailureOrEsc) {
         DeleteFileA(kDestination);
     }
     SetEvent(release);
-    EXPECT_TRUE(service.WaitForClientAbort(20000)) << "the download must be given up";
+    EXPECT_TRUE(service.WaitForClientAborts(20000)) << "the download must be given up";
 }
 
 }  // namespace

@@ -64,19 +64,6 @@ struct Outcome {
     int worldTree = kUntouchedFlag;
 };
 
-// Checks a message box of the dialog (or of `owner`), then presses `press`.
-void Answer(const DialogScript& script, HWND owner, const std::string& text, UINT icon, int press,
-            const std::vector<int>& buttons = {IDOK}, int defaultButton = IDOK) {
-    const DialogWindow box = script.WaitForWindow(kCaption);
-    EXPECT_EQ(owner, box.Owner());
-    EXPECT_EQ(text, box.MessageText());
-    EXPECT_EQ(icon, box.MessageIcon());
-    EXPECT_EQ(buttons, box.Buttons());
-    EXPECT_EQ(defaultButton, box.DefaultButton());
-    box.Click(press);
-    script.WaitGone(box);
-}
-
 // The dialog once both lists have arrived.
 DialogWindow Loaded(const DialogScript& script) {
     const DialogWindow dialog = script.WaitForWindow(kTitle);
@@ -199,8 +186,9 @@ TEST_F(TreeBrowserTest, ReturnsWhatTheUserChose) {
          [](const DialogScript& script, const DialogWindow& dialog) {
              dialog.Type(kName, "Jones");
              dialog.Click(IDOK);
-             Answer(script, dialog.Handle(), "Jones tree not found.\r\nPlease verify the correct tree name was given.",
-                    MB_ICONEXCLAMATION, IDOK);
+             script.AnswerMessageBox(kCaption, dialog.Handle(),
+                                     "Jones tree not found.\r\nPlease verify the correct tree name was given.",
+                                     MB_ICONEXCLAMATION, IDOK);
              dialog.ChooseListBoxItem(kSiteList, 1);
              dialog.Type(kName, " \tsmith FAMILY ");
              dialog.PressKey(VK_RETURN);
@@ -218,7 +206,7 @@ TEST_F(TreeBrowserTest, ReturnsWhatTheUserChose) {
          [&](const DialogScript& script, const DialogWindow& dialog) {
              dialog.Type(kName, "Mine");
              dialog.Click(IDOK);
-             Answer(script, dialog.Handle(), kTermsMessage, MB_ICONEXCLAMATION, IDOK);
+             script.AnswerMessageBox(kCaption, dialog.Handle(), kTermsMessage, MB_ICONEXCLAMATION, IDOK);
              dialog.Click(kAccept);
              dialog.Click(kWorldTree);
              EXPECT_EQ("", dialog.Text(kTerms));
@@ -234,8 +222,8 @@ TEST_F(TreeBrowserTest, ReturnsWhatTheUserChose) {
              dialog.Click(kAccept);
              for (int answer : {IDNO, IDYES}) {
                  dialog.Click(IDOK);
-                 Answer(script, dialog.Handle(), "jones already exists.\r\nDo you want to replace it?", MB_ICONEXCLAMATION,
-                        answer, {IDYES, IDNO}, IDNO);
+                 script.AnswerMessageBox(kCaption, dialog.Handle(), "jones already exists.\r\nDo you want to replace it?",
+                                         MB_ICONEXCLAMATION, answer, {IDYES, IDNO}, IDNO);
              }
          },
          1, {"abc", "Haverfield (trees)", "c-2", "Jones", "7", "0"}, 1, kBufferSize},
@@ -289,7 +277,7 @@ TEST_F(TreeBrowserTest, CancelWhileLoadingGivesUpBothLists) {
     EXPECT_EQ(0, out.result);
     ExpectBuffers(out, {});
     SetEvent(later);
-    EXPECT_TRUE(silent.WaitForClientAborts(2, 20000)) << "both list requests must be given up";
+    EXPECT_TRUE(silent.WaitForClientAborts(20000, 2)) << "both list requests must be given up";
     CloseHandle(later);
 }
 
@@ -319,7 +307,7 @@ TEST_F(TreeBrowserTest, FailuresAreShownUnderTheCallersCaption) {
         const Outcome out = Browse(false, host, [&](const DialogScript& script) {
             // Over the dialog while it lists, over the host's window before there is a dialog.
             const HWND owner = initialized ? script.WaitForWindow(kTitle).Handle() : host;
-            Answer(script, owner, c.message, MB_ICONERROR, IDOK);
+            script.AnswerMessageBox(kCaption, owner, c.message, MB_ICONERROR, IDOK);
         });
         if (!initialized) ASSERT_EQ(S_OK, TARNIXInitialize(0));
         EXPECT_EQ(0, out.result);

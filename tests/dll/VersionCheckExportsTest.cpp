@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
+#include "DialogDriver.h"
 #include "HostWindow.h"
 #include "ProxySetting.h"
 #include "RequestWait.h"
@@ -50,20 +50,14 @@ TEST(SilentCheckExport, ANullWindowStartsNothingAndAFailedStartIsShownToTheUser)
 
     // Not initialized: the check cannot start. The user reads the box and closes it.
     tarnix::test::HostWindow window;
-    std::string seen;
-    std::thread user([&] {
-        for (int i = 0; i < 400 && seen.empty(); ++i, Sleep(25)) {
-            HWND box = FindWindowA("#32770", "Version Check");
-            if (!box) continue;
-            char text[128] = {};
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // a message box's text control
-            seen = std::string(text) + (GetWindow(box, GW_OWNER) == window.get() ? " (over the host)" : "");
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-        }
-    });
-    EXPECT_EQ(0u, TarnixUpdateVelmoraFamilyTreeSilentCheck(window.get(), "TarnixDllTestCo", "P", "1", "1", "1", ""));
-    user.join();
-    EXPECT_EQ("An error has occured. The error code is 80004005 (over the host)", seen);
+    UINT timer = 1;
+    tarnix::test::DriveDialogs(
+        [&](const tarnix::test::DialogScript& script) {
+            script.AnswerMessageBox("Version Check", window.get(), "An error has occured. The error code is 80004005",
+                                    MB_ICONERROR, IDOK);
+        },
+        [&] { timer = TarnixUpdateVelmoraFamilyTreeSilentCheck(window.get(), "TarnixDllTestCo", "P", "1", "1", "1", ""); });
+    EXPECT_EQ(0u, timer);
     EXPECT_FALSE(KillTimer(window.get(), 305)) << "a timer was set for a check that did not start";
 }
 

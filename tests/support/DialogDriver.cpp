@@ -248,6 +248,18 @@ void DialogScript::WaitGone(const DialogWindow& window) const {
         if (GetTickCount64() - start > kPatienceMs) throw std::runtime_error("\"" + window.Title() + "\" stayed open");
 }
 
+void DialogScript::AnswerMessageBox(const std::string& caption, HWND owner, const std::string& text, UINT icon,
+                                    int press, const std::vector<int>& buttons, int defaultButton) const {
+    const DialogWindow box = WaitForWindow(caption);
+    EXPECT_EQ(owner, box.Owner());
+    EXPECT_EQ(text, box.MessageText());
+    EXPECT_EQ(icon, box.MessageIcon());
+    EXPECT_EQ(buttons, box.Buttons());
+    EXPECT_EQ(defaultButton, box.DefaultButton());
+    box.Click(press);
+    WaitGone(box);
+}
+
 void DriveDialogs(const std::function<void(const DialogScript&)>& script, const std::function<void()>& call) {
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const DWORD thread = GetCurrentThreadId();

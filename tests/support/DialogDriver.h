@@ -72,6 +72,10 @@ public:
     // Waits (15 s at most) until `condition` holds; throws with `what` if it never does.
     void WaitUntil(const std::function<bool()>& condition, const std::string& what) const;
     void WaitGone(const DialogWindow& window) const;
+    // Waits for the message box titled `caption`, checks its owner, text, icon, buttons and default
+    // button, presses `press` and waits until it is gone.
+    void AnswerMessageBox(const std::string& caption, HWND owner, const std::string& text, UINT icon, int press,
+                          const std::vector<int>& buttons = {IDOK}, int defaultButton = IDOK) const;
 
 private:
     DWORD m_thread;

@@ -69,14 +69,7 @@ ProxySetting::ProxySetting(DWORD enable, const std::string& server) {
     }
 }
 
-ProxySetting::ProxySetting(ProxySetting&& other) noexcept
-    : m_enable(std::move(other.m_enable)),
-      m_server(std::move(other.m_server)),
-      m_owner(std::exchange(other.m_owner, false)) {}
-
-ProxySetting::~ProxySetting() {
-    if (m_owner) Restore();
-}
+ProxySetting::~ProxySetting() { Restore(); }
 
 void ProxySetting::Restore() const noexcept {
     HKEY key = nullptr;

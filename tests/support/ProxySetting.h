@@ -18,10 +18,9 @@ public:
     static ProxySetting Off();
     ~ProxySetting();
 
-    ProxySetting(ProxySetting&& other) noexcept;
+    // Not copied, nor moved: Off() and a choice between two settings hand over the object itself.
     ProxySetting(const ProxySetting&) = delete;
     ProxySetting& operator=(const ProxySetting&) = delete;
-    ProxySetting& operator=(ProxySetting&&) = delete;
 
     // The key that holds the setting, under HKEY_CURRENT_USER.
     static const char kKey[];
@@ -39,7 +38,6 @@ private:
 
     Saved m_enable;
     Saved m_server;
-    bool m_owner = true;
 };
 
 }  // namespace tarnix::test

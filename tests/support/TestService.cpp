@@ -20,15 +20,6 @@ constexpr DWORD kSliceMs = 20;
 constexpr ULONGLONG kLimitMs = 30000;  // longest hold, and longest silence of a client
 constexpr ULONGLONG kDrainMs = 5000;   // after answering, how long to wait for the client's close
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return i == a.size() && !b[i];
-}
-
 std::string Trim(const std::string& s) {
     const size_t first = s.find_first_not_of(" \t");
     return first == std::string::npos ? std::string() : s.substr(first, s.find_last_not_of(" \t") - first + 1);
@@ -52,10 +43,7 @@ void ParseHead(const std::string& head, ReceivedRequest& request) {
             request.requestLine = line;
             const size_t sp1 = line.find(' '), sp2 = line.rfind(' ');
             request.method = line.substr(0, sp1);
-            if (sp1 != std::string::npos && sp2 > sp1) {
-                request.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
-                request.version = line.substr(sp2 + 1);
-            }
+            if (sp1 != std::string::npos && sp2 > sp1) request.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
             continue;
         }
         const size_t colon = line.find(':');
@@ -69,7 +57,7 @@ std::string BuildHead(const HttpAnswer& answer) {
     bool ownLength = false;
     for (const auto& [name, value] : answer.headers) {
         head += name + ": " + value + "\r\n";
-        ownLength = ownLength || EqualNoCase(name, "Content-Length");
+        ownLength = ownLength || _stricmp(name.c_str(), "Content-Length") == 0;
     }
     if (answer.contentLength && !ownLength) head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
     // One request per connection: say so, or WinINet might try to reuse it.
@@ -80,7 +68,7 @@ std::string BuildHead(const HttpAnswer& answer) {
 
 std::string ReceivedRequest::Header(const char* name) const {
     for (const auto& [key, value] : headers)
-        if (EqualNoCase(key, name)) return value;
+        if (_stricmp(key.c_str(), name) == 0) return value;
     return {};
 }
 
@@ -383,9 +371,7 @@ bool TestService::WaitForRequests(size_t count, DWORD timeoutMs) const {
                                     [&] { return m_impl->requestCount >= count; });
 }
 
-bool TestService::WaitForClientAbort(DWORD timeoutMs) const { return WaitForClientAborts(1, timeoutMs); }
-
-bool TestService::WaitForClientAborts(size_t count, DWORD timeoutMs) const {
+bool TestService::WaitForClientAborts(DWORD timeoutMs, size_t count) const {
     std::unique_lock<std::mutex> lock(m_impl->mutex);
     return m_impl->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                     [&] { return m_impl->clientAborts >= count; });

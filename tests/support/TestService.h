@@ -38,7 +38,7 @@ struct HttpAnswer {
 struct ReceivedRequest {
     std::string raw;                // every byte received for this request
     std::string requestLine;        // e.g. "GET http://h/p?q HTTP/1.0"
-    std::string method, target, version;
+    std::string method, target;
     std::vector<std::pair<std::string, std::string>> headers;  // in order, values trimmed
     std::string body;
 
@@ -75,11 +75,9 @@ public:
     // Whether Requests() keeps what arrives (initially yes); a long run counts without keeping.
     void KeepRequests(bool keep);
     bool WaitForRequests(size_t count, DWORD timeoutMs) const;  // true once `count` arrived
-    // True once a client closed its connection before the answer was all sent: a client that
-    // gave up.
-    bool WaitForClientAbort(DWORD timeoutMs) const;
-    // True once `count` connections were given up that way.
-    bool WaitForClientAborts(size_t count, DWORD timeoutMs) const;
+    // True once `count` clients closed their connections before the answer was all sent: clients
+    // that gave up.
+    bool WaitForClientAborts(DWORD timeoutMs, size_t count = 1) const;
 
     class Impl;
 

@@ -2,15 +2,11 @@
 
 #include <fstream>
 
+#include "TestFiles.h"
+
 namespace tarnix::test {
 
 namespace {
-
-std::string Pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return bytes;
-}
 
 const std::string kGood[kFamilyCount] = {
     "<gatekeeper><ok/><oft><SiteID>1</SiteID><OFTName>One</OFTName></oft>"
@@ -48,9 +44,7 @@ std::string QueryValue(IQueryRequest* request, ULONG row, const char* name) {
 }  // namespace
 
 FamilyService::FamilyService() {
-    char directory[MAX_PATH + 1];
-    GetTempPathA(MAX_PATH, directory);
-    m_localFile = std::string(directory) + "tarnix-families.ged";
+    m_localFile = TempPath("tarnix-families.ged");
     SetUploadSize(0);
     service.On("", [this](const ReceivedRequest& request) { return Answer(request); });
 }

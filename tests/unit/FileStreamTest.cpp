@@ -5,27 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "support/Result.h"
 #include "transport/FileStream.h"
 
 namespace tarnix {
 namespace {
-
-std::string TempDirectory() {
-    char directory[MAX_PATH + 1];
-    GetTempPathA(MAX_PATH, directory);
-    return directory;
-}
-
-std::vector<std::string> TempFilesNamedTar() {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((TempDirectory() + "TAR*.tmp").c_str(), &found);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
-        names.push_back(found.cFileName);
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
-    return names;
-}
 
 ULONGLONG Position(IStream* stream) {
     ULARGE_INTEGER position = {};
@@ -66,7 +51,7 @@ TEST(FileStream, SeeksFromEachOriginAndRefusesAnyOther) {
 }
 
 TEST(FileStream, StatTellsSizeTypeAndTimesButNoName) {
-    const std::string name = TempDirectory() + "tarnix-stat-probe.txt";
+    const std::string name = test::TempPath("tarnix-stat-probe.txt");
     ComPtr<IStream> stream = OpenFileStream(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
                                             nullptr);
     ASSERT_EQ(S_OK, stream->Write("hello", 5, nullptr));
@@ -97,28 +82,6 @@ TEST(FileStream, AnswersIStreamAndIUnknownOnly) {
     void* untouched = reinterpret_cast<void*>(0xdeadbeef);
     EXPECT_EQ(E_NOINTERFACE, stream->QueryInterface(IID_ISequentialStream, &untouched));
     EXPECT_EQ(reinterpret_cast<void*>(0xdeadbeef), untouched);
-}
-
-TEST(FileStream, ATemporaryFileGoesWithTheLastReference) {
-    const std::vector<std::string> before = TempFilesNamedTar();
-    ComPtr<IStream> stream = CreateTempFileStream();
-    ASSERT_EQ(before.size() + 1, TempFilesNamedTar().size());
-    ComPtr<IStream> second = stream;
-    stream.reset();
-    EXPECT_EQ(before.size() + 1, TempFilesNamedTar().size()) << "gone while still referenced";
-    second.reset();
-    EXPECT_EQ(before, TempFilesNamedTar());
-}
-
-TEST(FileStream, AMissingFileIsNotFound) {
-    HRESULT hr = S_OK;
-    try {
-        OpenFileStream((TempDirectory() + "tarnix-no-such-file.ged").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
-    } catch (const HResultError& e) {
-        hr = e.Code();
-    }
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr);
 }
 
 }  // namespace

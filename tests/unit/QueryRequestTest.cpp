@@ -150,31 +150,6 @@ TEST_F(FinishedRequestTest, RowsCountToTheHighestWrittenAndRepeatsGiveTheLaterVa
     empty->Release();
 }
 
-TEST_F(FinishedRequestTest, HostsCallingBySlotReachTheRightMethods) {
-    IQueryRequest* request = Finished([](ScriptedRequest& r) { r.SetValue(1, "k", "slot"); });
-    // What a C host compiled against the header does: index the table of the main interface.
-    void** table = *reinterpret_cast<void***>(request);
-    using GetStatusFn = HRESULT(STDMETHODCALLTYPE*)(IQueryRequest*, LONG*);
-    using GetValueFn = HRESULT(STDMETHODCALLTYPE*)(IQueryRequest*, ULONG, const char*, char*, ULONG);
-    using GetValueLengthFn = HRESULT(STDMETHODCALLTYPE*)(IQueryRequest*, ULONG, const char*, ULONG*);
-    using GetRowCountFn = ULONG(STDMETHODCALLTYPE*)(IQueryRequest*);
-    using AddRefFn = ULONG(STDMETHODCALLTYPE*)(IQueryRequest*);
-
-    LONG state = -1;
-    EXPECT_EQ(S_OK, reinterpret_cast<GetStatusFn>(table[3])(request, &state));
-    EXPECT_EQ(REQUEST_STATE_DONE, state);
-    char buffer[8] = {};
-    EXPECT_EQ(S_OK, reinterpret_cast<GetValueFn>(table[4])(request, 1, "K", buffer, sizeof buffer));
-    EXPECT_STREQ("slot", buffer);
-    ULONG length = 0;
-    EXPECT_EQ(S_OK, reinterpret_cast<GetValueLengthFn>(table[5])(request, 1, "k", &length));
-    EXPECT_EQ(4u, length);
-    EXPECT_EQ(2u, reinterpret_cast<GetRowCountFn>(table[6])(request));
-    EXPECT_EQ(2u, reinterpret_cast<AddRefFn>(table[1])(request));
-    EXPECT_EQ(1u, reinterpret_cast<AddRefFn>(table[2])(request));
-    request->Release();
-}
-
 TEST_F(QueryRequestTest, QueryInterfaceAnswersIUnknownAsTheMainInterface) {
     LONG destroyed = 0;
     auto* object = new ScriptedRequest([](ScriptedRequest&) {}, &destroyed);
@@ -202,38 +177,6 @@ TEST_F(QueryRequestTest, QueryInterfaceAnswersIUnknownAsTheMainInterface) {
     EXPECT_EQ(0, destroyed);
     EXPECT_EQ(0u, main->Release());
     EXPECT_EQ(1, destroyed);
-}
-
-TEST_F(QueryRequestTest, ARequestReleasedWhileQueuedIsRunUnwantedAndThenDestroyed) {
-    // Hold both general workers so the request stays queued.
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE started = CreateSemaphoreA(nullptr, 0, 2, nullptr);
-    IQueryRequest* blockers[2];
-    for (IQueryRequest*& blocker : blockers)
-        blocker = Start(new ScriptedRequest([&](ScriptedRequest& r) {
-            ReleaseSemaphore(started, 1, nullptr);
-            WaitForSingleObject(release, 20000);
-            r.SetFinished();
-        }));
-    for (int i = 0; i < 2; ++i) ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started, 20000));
-
-    LONG destroyed = 0;
-    auto* queued = new ScriptedRequest([](ScriptedRequest& r) {
-        if (r.Wanted()) r.SetValue(0, "written", "only when wanted");
-    }, &destroyed);
-    Start(queued);
-    EXPECT_EQ(1u, queued->Release()) << "the queue still holds it";
-    EXPECT_EQ(0, destroyed);
-
-    SetEvent(release);
-    for (IQueryRequest* blocker : blockers) {
-        EXPECT_EQ(S_OK, WaitForRequest(blocker));
-        blocker->Release();
-    }
-    for (int i = 0; i < 2000 && destroyed == 0; ++i) Sleep(5);
-    EXPECT_EQ(1, destroyed) << "the worker's final release destroys it";
-    CloseHandle(release);
-    CloseHandle(started);
 }
 
 // Two holders letting go at the same moment, from three references to one: however the two

@@ -1,6 +1,5 @@
-// The upload request on its own: how the ticket leaves paths that no export makes, and a local
-// file that ends before its size (which no real file can show: the upload's sharing lets nobody
-// write to it meanwhile).
+// The upload request on its own: a local file that ends before its size (which no real file can
+// show: the upload's sharing lets nobody write to it meanwhile).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -59,26 +58,6 @@ protected:
     test::TestService service;
     test::ProxySetting proxy{service.Port()};
 };
-
-TEST_F(UploadRequestTest, TheFirstTicketParameterMovesToTheCookieWhereverItStands) {
-    const struct {
-        const char *path, *posted, *cookie;
-    } cases[] = {
-        {"/g?op=oftcreate&siteid=1&att=T1", "/g?op=oftcreate&siteid=1", "ATT=T1;"},
-        {"/g?op=x&y=1", "/g?op=x&y=1", ";"},
-        {"/g?att=T1&op=x", "/g?att=T1&op=x", ";"},  // only "&att=" marks the ticket
-        {"/g?op=x&att=A&att=B", "/g?op=x&att=B", "ATT=A;"},
-    };
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        SCOPED_TRACE(cases[i].path);
-        ASSERT_EQ(S_OK, Run(new MemoryUpload("0 HEAD\r\n", 8), cases[i].path));
-        ASSERT_EQ(i + 1, service.RequestCount());
-        const ReceivedRequest sent = service.Requests().back();
-        EXPECT_EQ("POST", sent.method);
-        EXPECT_EQ(cases[i].posted, sent.Path());
-        EXPECT_EQ(cases[i].cookie, sent.Header("Cookie"));
-    }
-}
 
 // The body must never disagree with its announced length: a file that ends early fails the
 // request, and the service never receives a whole request.
