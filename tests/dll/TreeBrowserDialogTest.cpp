@@ -29,38 +29,47 @@ HttpAnswer Refusal(const char* hresult) {
     return HttpAnswer{200, "OK", {}, std::string("<r><error><hresult>") + hresult + "</hresult></error></r>"};
 }
 
-// <tag><name>value</name>...</tag>, a row at a time.
-std::string Rows(const std::string& tag, const Strings& names, const std::vector<Strings>& rows) {
+Strings Split(const std::string& text) {
+    Strings parts(1);
+    for (char c : text)
+        if (c == '|') parts.emplace_back(); else parts.back().push_back(c);
+    return parts;
+}
+// <tag><name>value</name>...</tag>, a row at a time; names and values separated by '|'.
+std::string Rows(const std::string& tag, const std::string& names, const Strings& rows) {
     std::string xml;
-    for (const Strings& row : rows) {
+    for (const std::string& row : rows) {
         xml += "<" + tag + ">";
-        for (size_t i = 0; i < names.size(); ++i) xml += "<" + names[i] + ">" + row[i] + "</" + names[i] + ">";
+        const Strings name = Split(names), value = Split(row);
+        for (size_t i = 0; i < name.size(); ++i) xml += "<" + name[i] + ">" + value[i] + "</" + name[i] + ">";
         xml += "</" + tag + ">";
     }
     return xml;
 }
-std::string Sites(const std::vector<Strings>& rows) { return Rows("Site", {"SiteID", "SiteName", "SiteRights", "Rights"}, rows); }
+std::string Sites(const Strings& rows) { return Rows("Site", "SiteID|SiteName|SiteRights|Rights", rows); }
 
 // Two sites that the user may work on, and two that the browser must not offer.
-const std::string kSites = Sites({{"abc", "Haverfield family", "priv", "Admn"}, {"222", "Public", "PUBL", "ADMN"},
-                                  {"333", "Read only", "PRIV", "VIEW"}, {"444", "Cousins in Ohio", "PRIV", "gest"}});
+const std::string kSites =
+    Sites({"abc|Haverfield family|priv|Admn", "222|Public|PUBL|ADMN", "333|Read only|PRIV|VIEW", "444|Cousins in Ohio|PRIV|gest"});
 // The trees carry site names of their own, so that a result shows which table it came from; two
 // share a name, so that a result shows whether the tree was picked or found by its name.
-const std::string kTrees = Rows("oft", {"SiteID", "SiteName", "CollectionID", "OFTName", "Permission", "DownloadStatus"},
-                                {{"{ABC}", "Haverfield (trees)", "c-1", "Smith Family", "15", "2"},
-                                 {"abc", "Haverfield (trees)", "c-2", "Jones", "7", "0"},
-                                 {"abc", "Haverfield (trees)", "c-5", "Jones", "3", "1"},
-                                 {"", "", "c-0", "Velmora sample", "1", "2"},
-                                 {"{444", "Ohio (trees)", "c-4", "Ohio cousins", "15", "1"},
-                                 {"333", "Read only", "c-3", "Hidden", "1", "0"}});
+const std::string kTrees = Rows("oft", "SiteID|SiteName|CollectionID|OFTName|Permission|DownloadStatus",
+                                {"{ABC}|Haverfield (trees)|c-1|Smith Family|15|2", "abc|Haverfield (trees)|c-2|Jones|7|0",
+                                 "abc|Haverfield (trees)|c-5|Jones|3|1", "||c-0|Velmora sample|1|2",
+                                 "{444|Ohio (trees)|c-4|Ohio cousins|15|1", "333|Read only|c-3|Hidden|1|0"});
 
 constexpr ULONG kBufferSize = 32;
 constexpr int kUntouchedFlag = 0x7777;
 
-struct Outcome {
-    BOOL result = -1;
-    std::array<std::string, 6> buffers;
+// What a call of the open or save export must leave: its result, the World Tree flag, and six
+// fields ('|' between them), each cut to its buffer's size - 1 bytes and zero-filled to that size,
+// the bytes past it untouched; no fields: nothing written. Each buffer has 32 bytes, the tree
+// name's declared as treeNameSize.
+struct Expected {
+    BOOL result = 0;
+    std::string fields;
     int worldTree = kUntouchedFlag;
+    ULONG treeNameSize = kBufferSize;
 };
 
 // The dialog once both lists have arrived.
@@ -79,36 +88,28 @@ protected:
     }
     void TearDown() override { TARNIXTerminate(); }
 
-    // One call of the open or save export with six 32-byte buffers (the tree name's declared
-    // smaller when asked) while `script` plays the user.
-    Outcome Browse(bool save, HWND parent, const std::function<void(const DialogScript&)>& script,
-                   ULONG treeNameSize = kBufferSize) {
-        Outcome out;
-        for (std::string& buffer : out.buffers) buffer.assign(kBufferSize, '\xCD');
+    // One call of the open or save export while `script` plays the user.
+    void Browse(bool save, HWND parent, const std::function<void(const DialogScript&)>& script, const Expected& expected = {}) {
+        std::array<std::string, 6> buffers;
         char* b[6];
-        for (int i = 0; i < 6; ++i) b[i] = &out.buffers[i][0];
+        for (int i = 0; i < 6; ++i) b[i] = &buffers[i].assign(kBufferSize, '\xCD')[0];
+        const ULONG n = kBufferSize, name = expected.treeNameSize;
+        BOOL result = -1;
+        int worldTree = kUntouchedFlag;
         DriveDialogs(script, [&] {
-            out.result = save ? TarnixSaveOnlineFamilyTreeDialog(parent, kCaption, "tk", "cb", b[0], kBufferSize, b[1],
-                                                                 kBufferSize, b[2], kBufferSize, b[3], treeNameSize,
-                                                                 b[4], kBufferSize, b[5], kBufferSize, &out.worldTree)
-                              : TarnixOpenOnlineFamilyTreeDialog(parent, kCaption, "tk", "cb", b[0], kBufferSize, b[1],
-                                                                 kBufferSize, b[2], kBufferSize, b[3], treeNameSize,
-                                                                 b[4], kBufferSize, b[5], kBufferSize);
+            result = save ? TarnixSaveOnlineFamilyTreeDialog(parent, kCaption, "tk", "cb", b[0], n, b[1], n, b[2], n, b[3],
+                                                             name, b[4], n, b[5], n, &worldTree)
+                          : TarnixOpenOnlineFamilyTreeDialog(parent, kCaption, "tk", "cb", b[0], n, b[1], n, b[2], n, b[3],
+                                                             name, b[4], n, b[5], n);
         });
-        return out;
-    }
-
-    // The result and the flag; each buffer holds its field cut to size - 1 bytes and zeros to its
-    // size, the bytes past the size untouched. No fields: nothing was written.
-    static void Expect(const Outcome& out, BOOL result, const Strings& fields = {}, int worldTree = kUntouchedFlag,
-                       ULONG treeNameSize = kBufferSize) {
-        EXPECT_EQ(result, out.result);
-        EXPECT_EQ(worldTree, out.worldTree);
+        EXPECT_EQ(expected.result, result);
+        EXPECT_EQ(expected.worldTree, worldTree);
         for (size_t i = 0; i < 6; ++i) {
-            const size_t size = i == 3 ? treeNameSize : kBufferSize;
-            std::string expected(kBufferSize, '\xCD');
-            if (!fields.empty()) expected.replace(0, size, (fields[i] + std::string(size, '\0')).substr(0, size - 1) + '\0');
-            EXPECT_EQ(expected, out.buffers[i]) << "buffer " << i;
+            const size_t size = i == 3 ? name : n;
+            std::string bytes(n, '\xCD');
+            if (!expected.fields.empty())
+                bytes.replace(0, size, (Split(expected.fields)[i] + std::string(size, '\0')).substr(0, size - 1) + '\0');
+            EXPECT_EQ(bytes, buffers[i]) << "buffer " << i;
         }
     }
 
@@ -126,10 +127,7 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
         const char* what;
         bool save, parent;
         User user;
-        BOOL result;
-        Strings fields;
-        int worldTree = kUntouchedFlag;
-        ULONG treeNameSize = kBufferSize;
+        Expected expected;
     };
     const Flow flows[] = {
         {"save: the sites and trees offered, the World Tree ticked with its terms; Cancel", true, true, [](auto&, auto& d) {
@@ -150,7 +148,7 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
              d.SelectListViewItem(kTreeList, 0);
              d.Capture("tree-browser");
              d.Click(IDCANCEL);
-         }, 0, {}},
+         }, {}},
         {"open: a tree picked in the list, into a 5-byte name buffer", false, true, [](auto&, auto& d) {
              EXPECT_FALSE(d.Visible(kWorldTree));
              EXPECT_FALSE(d.Visible(kAccept));
@@ -158,11 +156,11 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
              d.SelectListViewItem(kTreeList, 2);
              EXPECT_EQ("Jones", d.Text(kName));
              d.Click(IDOK);
-         }, 1, {"abc", "Haverfield (trees)", "c-5", "Jones", "3", "1"}, kUntouchedFlag, 5},
+         }, {1, "abc|Haverfield (trees)|c-5|Jones|3|1", kUntouchedFlag, 5}},
         {"open: a double click, without a parent window", false, false, [](auto&, auto& d) {
              d.ChooseListBoxItem(kSiteList, 2);
              d.SelectListViewItem(kTreeList, 0, true);
-         }, 1, {"444", "Ohio (trees)", "c-4", "Ohio cousins", "15", "1"}},
+         }, {1, "444|Ohio (trees)|c-4|Ohio cousins|15|1"}},
         {"open: a tree of another site is not found; then a name in another case and Enter", false, true,
          [](auto& script, auto& d) {
              d.Type(kName, "Jones");
@@ -173,13 +171,13 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
              d.ChooseListBoxItem(kSiteList, 1);
              d.Type(kName, " \tsmith FAMILY ");
              d.PressKey(VK_RETURN);
-         }, 1, {"ABC", "Haverfield (trees)", "c-1", "Smith Family", "15", "2"}},
+         }, {1, "ABC|Haverfield (trees)|c-1|Smith Family|15|2"}},
         {"save: a new name, terms accepted, without a parent window", true, false, [](auto&, auto& d) {
              d.ChooseListBoxItem(kSiteList, 2);
              d.Type(kName, "  New tree\t");
              d.Click(kAccept);
              d.Click(IDOK);
-         }, 1, {"444", "Cousins in Ohio", "", "New tree", "", ""}, 1},
+         }, {1, "444|Cousins in Ohio||New tree||", 1}},
         {"save: terms not accepted; then the World Tree unticked", true, true, [&](auto& script, auto& d) {
              d.Type(kName, "Mine");
              d.Click(IDOK);
@@ -190,7 +188,7 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
              EXPECT_FALSE(d.Ticked(kAccept));
              EXPECT_FALSE(d.Enabled(kAccept));
              d.Click(IDOK);
-         }, 1, {"", "<<Velmora>>", "", "Mine", "", ""}, 0},
+         }, {1, "|<<Velmora>>||Mine||", 0}},
         {"save: an existing name, replacing answered No, then Yes", true, true, [](auto& script, auto& d) {
              d.ChooseListBoxItem(kSiteList, 1);
              d.Type(kName, "jones");
@@ -200,18 +198,18 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
                  script.AnswerMessageBox(kCaption, d.Handle(), "jones already exists.\r\nDo you want to replace it?",
                                          MB_ICONEXCLAMATION, answer, {IDYES, IDNO}, IDNO);
              }
-         }, 1, {"abc", "Haverfield (trees)", "c-2", "Jones", "7", "0"}, 1},
+         }, {1, "abc|Haverfield (trees)|c-2|Jones|7|0", 1}},
         {"save: a name of spaces leaves OK disabled; Enter does nothing, Esc cancels", true, true, [](auto&, auto& d) {
              d.Type(kName, "   ");
              EXPECT_FALSE(d.Enabled(IDOK));
              d.PressKey(VK_RETURN);
              d.PressKey(VK_ESCAPE);
-         }, 0, {}},
+         }, {}},
     };
     for (const auto& flow : flows) {
         SCOPED_TRACE(flow.what);
         HWND parent = flow.parent ? host.get() : nullptr;
-        const Outcome out = Browse(
+        Browse(
             flow.save, parent,
             [&](const DialogScript& script) {
                 const DialogWindow dialog = Loaded(script);
@@ -219,8 +217,7 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
                 flow.user(script, dialog);
                 script.WaitGone(dialog);
             },
-            flow.treeNameSize);
-        Expect(out, flow.result, flow.fields, flow.worldTree, flow.treeNameSize);
+            flow.expected);
     }
     std::set<std::string> paths;
     for (const auto& request : service.Requests()) paths.insert(request.Path());
@@ -239,7 +236,7 @@ TEST_F(TreeBrowserTest, CancelWhileLoadingGivesUpBothLists) {
     sites.pieceSize = 8192;
     sites.pieceDelayMs = 10;
     trees = sites;
-    const Outcome out = Browse(true, host.get(), [&](const DialogScript& script) {
+    Browse(true, host.get(), [&](const DialogScript& script) {
         const DialogWindow dialog = script.WaitForWindow(kTitle);
         EXPECT_TRUE(service.WaitForRequests(2, 10000));
         EXPECT_EQ((Strings{"", "Loading.   Please wait..."}), dialog.ListViewRows(kTreeList));  // one untitled column
@@ -247,7 +244,6 @@ TEST_F(TreeBrowserTest, CancelWhileLoadingGivesUpBothLists) {
         EXPECT_TRUE(dialog.Ticked(kWorldTree));
         dialog.Click(IDCANCEL);
     });
-    Expect(out, 0);
     SetEvent(later);
     EXPECT_TRUE(service.WaitForClientAborts(20000, 2)) << "both list requests must be given up";
     CloseHandle(later);
@@ -263,7 +259,7 @@ TEST_F(TreeBrowserTest, FailuresAreShownUnderTheCallersCaption) {
     } cases[] = {
         {"the site list refused", Refusal("80070005"), Xml(kTrees), kSitesFailed + "80070005"},
         {"the tree list refused", Xml(kSites), Refusal("800704DC"), kTreesFailed + "800704DC"},
-        {"a site id too long to read", Xml(Sites({{std::string(1100, '7'), "Big", "PRIV", "ADMN"}})), Xml(kTrees),
+        {"a site id too long to read", Xml(Sites({std::string(1100, '7') + "|Big|PRIV|ADMN"})), Xml(kTrees),
          kSitesFailed + "80070057"},
         {"the tree list answered 500", Xml(kSites), HttpAnswer{500, "Server Error"}, kTreesFailed + "80004005"},
         {"the library not initialized", Xml(kSites), Xml(kTrees), "An error has occured. The error code is 80004005"},
@@ -274,13 +270,12 @@ TEST_F(TreeBrowserTest, FailuresAreShownUnderTheCallersCaption) {
         trees = c.trees;
         const bool initialized = c.message.find("listing") != std::string::npos;
         if (!initialized) TARNIXTerminate();
-        const Outcome out = Browse(false, host.get(), [&](const DialogScript& script) {
+        Browse(false, host.get(), [&](const DialogScript& script) {
             // Over the dialog while it lists, over the host's window before there is a dialog.
             const HWND owner = initialized ? script.WaitForWindow(kTitle).Handle() : host.get();
             script.AnswerMessageBox(kCaption, owner, c.message, MB_ICONERROR, IDOK);
         });
         if (!initialized) ASSERT_EQ(S_OK, TARNIXInitialize(0));
-        Expect(out, 0);
     }
 }
 
