@@ -177,7 +177,8 @@ TEST_F(TransferDialogsTest, TheDownloadDialogEndsWithZeroOnFailureOrEsc) {
         std::string file;
     } cases[] = {
         {"a server name that does not resolve", "no-such-host.invalid", {}, 32, Fails(kTransferFailed + "80072EE7"), 0, "<none>"},
-        {"a file that is not there", "files.example", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, 32,
+        // No content type to fetch: the result is the dialog's own.
+        {"a file that is not there", "files.example", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, 0,
          Fails(kTransferFailed + "80190194"), 0, "<none>"},
         {"Esc while locating the file", "files.example", Held(typed, release), 32,
          [](auto&, auto& d) { d.PressKey(VK_ESCAPE); }, 0, "<none>"},
