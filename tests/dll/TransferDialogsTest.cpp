@@ -10,6 +10,7 @@
 #include <string>
 
 #include "DialogDriver.h"
+#include "HostWindow.h"
 #include "ProxySetting.h"
 #include "TestFiles.h"
 #include "TestService.h"
@@ -17,17 +18,10 @@
 
 namespace {
 
-using tarnix::test::DialogScript;
-using tarnix::test::DialogWindow;
-using tarnix::test::DriveDialogs;
-using tarnix::test::FileBytes;
-using tarnix::test::HttpAnswer;
-using tarnix::test::ProxySetting;
-using tarnix::test::TestService;
-using User = std::function<void(const DialogScript&, const DialogWindow&)>;
+using namespace tarnix::test;
 
 constexpr char kCaption[] = "Transfer test";
-constexpr char kServiceHost[] = TARNIX_EXPECTED_SERVICE_HOST;
+const std::string kServiceHost = TARNIX_EXPECTED_SERVICE_HOST;
 constexpr char kLocalFile[] = "C:\\upload-dialog-test.ged";
 constexpr char kDestination[] = "C:\\users\\smith.family.ged";
 constexpr int kProgress = 1001, kStatus = 1002, kMessage = 1003, kTimeLeft = 1004, kDestinationName = 1005, kRate = 1006;
@@ -48,9 +42,9 @@ HttpAnswer Held(HttpAnswer answer, HANDLE until, size_t afterBytes = 0) {
     return answer;
 }
 
-// The failure's message box over the dialog, answered with OK.
-void ExpectFailure(const DialogScript& script, const DialogWindow& dialog, const std::string& text) {
-    script.AnswerMessageBox(kCaption, dialog.Handle(), text, MB_ICONERROR, IDOK);
+// The user who sees the failure's message box over the dialog and answers it with OK.
+User Fails(const std::string& text) {
+    return [text](auto& script, auto& dialog) { script.AnswerMessageBox(kCaption, dialog.Handle(), text, MB_ICONERROR, IDOK); };
 }
 
 class TransferDialogsTest : public ::testing::Test {
@@ -60,59 +54,65 @@ protected:
         std::ofstream(kLocalFile, std::ios::binary) << "0 HEAD\r\n0 TRLR\r\n";
     }
     void TearDown() override {
-        DestroyWindow(host);
         TARNIXTerminate();
         CloseHandle(release);
         DeleteFileA(kLocalFile);
         DeleteFileA(kDestination);
     }
 
-    // Runs `call` while the user plays `user` on the dialog titled `title`.
-    static void Drive(const char* title, const User& user, const std::function<void()>& call) {
-        DriveDialogs(
-            [&](const DialogScript& script) {
-                const DialogWindow dialog = script.WaitForWindow(title);
-                user(script, dialog);
-                script.WaitGone(dialog);
-            },
-            call);
-    }
-
     TestService service;
     ProxySetting proxy{service.Port()};
-    HWND host = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    HostWindow host;
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
 
-TEST_F(TransferDialogsTest, TheUploadDialogClosesItselfOnceTheUploadIsIn) {
+TEST_F(TransferDialogsTest, TheUploadAndExportDialogsEndAsTheirRequestsDo) {
+    const char kUpload[] = "Exporting Smith Family", kExport[] = "Online Family Tree";
+    auto upload = [&] {
+        return TarnixCreateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "41", "Smith Family", 1, "cb");
+    };
+    // The export order returns nothing: TRUE stands for it.
+    auto order = [](HWND parent) {
+        return [parent] { TarnixExportOnlineFamilyTreeDialog(parent, kCaption, "tk", "c-1", "Smith Family", "cb"); return TRUE; };
+    };
     const struct {
         const char* what;
         HttpAnswer answer;
+        const char* title;
+        HWND parent;
         User user;
+        std::function<BOOL()> call;
         BOOL result;
     } cases[] = {
-        {"the upload is in", Held(kAccepted, release),
-         [&](const DialogScript&, const DialogWindow& dialog) {
-             EXPECT_EQ(host, dialog.Owner());
-             EXPECT_EQ("Exporting Smith Family to " + std::string(kServiceHost), dialog.Text(kStatus));
+        {"the upload closes itself once the upload is in", Held(kAccepted, release), kUpload, host.get(),
+         [&](auto&, auto& dialog) {
+             EXPECT_EQ("Exporting Smith Family to " + kServiceHost, dialog.Text(kStatus));
              dialog.Capture("upload-progress");
              SetEvent(release);
-         },
-         1},
-        {"refused by the service", Refusal("800704DC"),
-         [&](const DialogScript& script, const DialogWindow& d) { ExpectFailure(script, d, kTransferFailed + "800704DC"); }, 0},
+         }, upload, 1},
+        {"the upload refused", Refusal("800704DC"), kUpload, host.get(), Fails(kTransferFailed + "800704DC"), upload, 0},
         // Returns while the answer is still held: a cancel does not wait for the worker.
-        {"cancelled", Held(kAccepted, release), [](const DialogScript&, const DialogWindow& d) { d.Click(IDCANCEL); }, 0},
+        {"the upload cancelled", Held(kAccepted, release), kUpload, host.get(), [](auto&, auto& d) { d.Click(IDCANCEL); },
+         upload, 0},
+        {"the export order taken, then closed", Held(kAccepted, release), kExport, host.get(), [&](auto& script, auto& dialog) {
+             EXPECT_EQ("The online family tree 'Smith Family' needs to be prepared for download.", dialog.Text(kMessage));
+             EXPECT_EQ("Submitting a request to export the online family tree.\r\nPlease wait...", dialog.Text(kStatus));
+             SetEvent(release);
+             script.WaitUntil([&] { return dialog.Text(IDCANCEL) == "Close"; }, "the Close button");
+             EXPECT_EQ("The request to export the online family tree has been submitted.\r\nPlease check again later to "
+                       "download the GEDCOM file.", dialog.Text(kStatus));
+             EXPECT_EQ(IDCANCEL, dialog.DefaultButton());
+             dialog.Capture("export-order");
+             dialog.Click(IDCANCEL);
+         }, order(host.get()), TRUE},
+        {"the export order refused, without a parent", Refusal("80070490"), kExport, nullptr,
+         Fails("This operation failed with error 80070490"), order(nullptr), TRUE},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         service.SetDefault(c.answer);
         ResetEvent(release);
-        BOOL result = -1;
-        Drive("Exporting Smith Family", c.user, [&] {
-            result = TarnixCreateOnlineFamilyTreeDialog(host, kCaption, "tk", kLocalFile, "41", "Smith Family", 1, "cb");
-        });
-        EXPECT_EQ(c.result, result);
+        EXPECT_EQ(c.result, DriveDialog(c.title, c.parent, c.user, c.call));
     }
     SetEvent(release);
     EXPECT_TRUE(service.WaitForClientAborts(20000)) << "the cancelled upload must be given up";
@@ -120,36 +120,14 @@ TEST_F(TransferDialogsTest, TheUploadDialogClosesItselfOnceTheUploadIsIn) {
               service.Requests()[0].Path());
 }
 
-TEST_F(TransferDialogsTest, TheExportDialogSaysWhenTheOrderIsTakenAndWaitsToBeClosed) {
-    service.SetDefault(Held(kAccepted, release));
-    Drive("Online Family Tree", [&](const DialogScript& script, const DialogWindow& dialog) {
-        EXPECT_EQ("The online family tree 'Smith Family' needs to be prepared for download.", dialog.Text(kMessage));
-        EXPECT_EQ("Submitting a request to export the online family tree.\r\nPlease wait...", dialog.Text(kStatus));
-        SetEvent(release);
-        script.WaitUntil([&] { return dialog.Text(IDCANCEL) == "Close"; }, "the Close button");
-        EXPECT_EQ("The request to export the online family tree has been submitted.\r\nPlease check again later to "
-                  "download the GEDCOM file.", dialog.Text(kStatus));
-        EXPECT_EQ(IDCANCEL, dialog.DefaultButton());
-        dialog.Capture("export-order");
-        dialog.Click(IDCANCEL);
-    }, [&] { TarnixExportOnlineFamilyTreeDialog(host, kCaption, "tk", "c-1", "Smith Family", "cb"); });
-
-    service.SetDefault(Refusal("80070490"));
-    Drive("Online Family Tree", [](const DialogScript& script, const DialogWindow& dialog) {
-        ExpectFailure(script, dialog, "This operation failed with error 80070490");
-    }, [&] { TarnixExportOnlineFamilyTreeDialog(nullptr, kCaption, "tk", "c-1", "Smith Family", "cb"); });
-}
-
 TEST_F(TransferDialogsTest, TheDownloadDialogFollowsTheTransferAndIgnoresEnter) {
     HANDLE head = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     // Half-way is a whole number of the 4096-byte blocks in which the download reads.
     const std::string body(819200, 'g');
     const HttpAnswer file = Held(HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, body}, release, 409600);
-    service.On("/files/t.ged", [&](const tarnix::test::ReceivedRequest&) { return WaitForSingleObject(head, 20000), file; });
+    service.On("/files/t.ged", [&](const ReceivedRequest&) { return WaitForSingleObject(head, 20000), file; });
     char type[32] = "untouched";
-    BOOL result = -1;
-    DriveDialogs([&](const DialogScript& script) {
-        const DialogWindow dialog = script.WaitForWindow("0% of /files/t.ged?v=2 Completed");
+    EXPECT_EQ(1, DriveDialog("0% of /files/t.ged?v=2 Completed", host.get(), [&](auto& script, auto& dialog) {
         EXPECT_EQ("/files/t.ged?v=2 from files.example", dialog.Text(kStatus));
         EXPECT_EQ("Locating file...", dialog.Text(kTimeLeft));
         EXPECT_EQ("smith.family.ged", dialog.Text(kDestinationName));
@@ -164,9 +142,7 @@ TEST_F(TransferDialogsTest, TheDownloadDialogFollowsTheTransferAndIgnoresEnter) 
         EXPECT_EQ(409600, SendMessageA(dialog.Item(kProgress), PBM_GETPOS, 0, 0));
         dialog.Capture("download-progress");
         SetEvent(release);
-        script.WaitGone(dialog);
-    }, [&] { result = TarnixDownloadFileDialog(host, kCaption, "files.example", "/files/t.ged?v=2", kDestination, type, 32); });
-    EXPECT_EQ(1, result);
+    }, [&] { return TarnixDownloadFileDialog(host.get(), kCaption, "files.example", "/files/t.ged?v=2", kDestination, type, 32); }));
     EXPECT_STREQ("text/plain", type);
     EXPECT_TRUE(body == FileBytes(kDestination)) << "the file on disk differs";
     CloseHandle(head);
@@ -177,17 +153,15 @@ TEST_F(TransferDialogsTest, TheDownloadDialogWithoutALengthShowsNoProgressUntilI
     HttpAnswer file = Held(HttpAnswer{200, "OK", {}, "0 HEAD\r\n0 TRLR\r\n"}, release, 8);
     file.contentLength = false;
     service.On("/t.ged", file);
-    BOOL result = -1;
-    Drive("0% of Smith Family Completed", [&](const DialogScript& script, const DialogWindow& dialog) {
-        EXPECT_EQ("Smith Family from " + std::string(kServiceHost), dialog.Text(kStatus));
+    EXPECT_EQ(1, DriveDialog("0% of Smith Family Completed", host.get(), [&](auto& script, auto& dialog) {
+        EXPECT_EQ("Smith Family from " + kServiceHost, dialog.Text(kStatus));
         script.WaitUntil([&] { return dialog.Text(kTimeLeft) != "Locating file..."; }, "the transfer");
         EXPECT_EQ("0 sec (0.00 KB of 0.00 KB copied)", dialog.Text(kTimeLeft));
         EXPECT_EQ("3.60 KB/Sec", dialog.Text(kRate));
         EXPECT_EQ("0% of Smith Family Completed", dialog.Title());
         EXPECT_EQ(0, SendMessageA(dialog.Item(kProgress), PBM_GETRANGE, FALSE, 0));
         SetEvent(release);
-    }, [&] { result = TarnixDownloadOnlineFamilyTreeDialog(host, kCaption, "tk", "c-1", "Smith Family", kDestination, "cb"); });
-    EXPECT_EQ(1, result);
+    }, [&] { return TarnixDownloadOnlineFamilyTreeDialog(host.get(), kCaption, "tk", "c-1", "Smith Family", kDestination, "cb"); }));
     EXPECT_EQ("0 HEAD\r\n0 TRLR\r\n", FileBytes(kDestination));
 }
 
@@ -202,12 +176,12 @@ TEST_F(TransferDialogsTest, TheDownloadDialogEndsWithZeroOnFailureOrEsc) {
         BOOL result;
         std::string file;
     } cases[] = {
-        {"a server name that does not resolve", "no-such-host.invalid", {}, 32,
-         [](const DialogScript& s, const DialogWindow& d) { ExpectFailure(s, d, kTransferFailed + "80072EE7"); }, 0, "<none>"},
-        {"a file that is not there", "files.example", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, 32,
-         [](const DialogScript& s, const DialogWindow& d) { ExpectFailure(s, d, kTransferFailed + "80190194"); }, 0, "<none>"},
+        {"a server name that does not resolve", "no-such-host.invalid", {}, 32, Fails(kTransferFailed + "80072EE7"), 0, "<none>"},
+        // No content type to fetch: the result is the dialog's own.
+        {"a file that is not there", "files.example", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, 0,
+         Fails(kTransferFailed + "80190194"), 0, "<none>"},
         {"Esc while locating the file", "files.example", Held(typed, release), 32,
-         [](const DialogScript&, const DialogWindow& d) { d.PressKey(VK_ESCAPE); }, 0, "<none>"},
+         [](auto&, auto& d) { d.PressKey(VK_ESCAPE); }, 0, "<none>"},
         {"a content type buffer of 0 bytes is left alone", "files.example", typed, 0, nullptr, 1, "data"},
         {"a content type buffer too small: 0, the file complete", "files.example", typed, 10, nullptr, 0, "data"},
     };
@@ -217,10 +191,9 @@ TEST_F(TransferDialogsTest, TheDownloadDialogEndsWithZeroOnFailureOrEsc) {
         ProxySetting direct = std::string(c.server) == "files.example" ? ProxySetting(service.Port()) : ProxySetting::Off();
         service.SetDefault(c.answer);
         char type[32] = "untouched";
-        BOOL result = -1;
-        auto call = [&] { result = TarnixDownloadFileDialog(nullptr, kCaption, c.server, "/f", kDestination, type, c.typeSize); };
-        if (c.user) Drive("0% of /f Completed", c.user, call); else DriveDialogs([](const DialogScript&) {}, call);
-        EXPECT_EQ(c.result, result);
+        EXPECT_EQ(c.result, DriveDialog("0% of /f Completed", nullptr, c.user, [&] {
+            return TarnixDownloadFileDialog(nullptr, kCaption, c.server, "/f", kDestination, type, c.typeSize);
+        }));
         EXPECT_STREQ("untouched", type);
         EXPECT_EQ(c.file, FileBytes(kDestination));
         DeleteFileA(kDestination);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -13,21 +12,6 @@ namespace tarnix::test {
 namespace {
 
 constexpr DWORD kPatienceMs = 15000;
-
-BOOL CALLBACK CollectDialog(HWND window, LPARAM found) {
-    char kind[16] = {};
-    GetClassNameA(window, kind, sizeof kind);
-    if (IsWindowVisible(window) && std::strcmp(kind, "#32770") == 0)
-        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-    return TRUE;
-}
-
-// The visible dialogs and message boxes of a thread.
-std::vector<HWND> OpenDialogs(DWORD thread) {
-    std::vector<HWND> found;
-    EnumThreadWindows(thread, &CollectDialog, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
 
 std::string WindowText(HWND window) {
     char text[4096] = {};
@@ -41,6 +25,18 @@ bool IsClass(HWND window, const char* name) {
     return _stricmp(kind, name) == 0;
 }
 
+BOOL CALLBACK CollectDialog(HWND window, LPARAM found) {
+    if (IsWindowVisible(window) && IsClass(window, "#32770")) reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
+// The visible dialogs and message boxes of a thread.
+std::vector<HWND> OpenDialogs(DWORD thread) {
+    std::vector<HWND> found;
+    EnumThreadWindows(thread, &CollectDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 std::vector<HWND> VisibleChildren(HWND window, const char* kind) {
     std::vector<HWND> children;
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
@@ -48,37 +44,44 @@ std::vector<HWND> VisibleChildren(HWND window, const char* kind) {
     return children;
 }
 
+// A list view's cell; item -1 is the column titles.
+std::string ListViewCell(HWND list, int item, int column) {
+    char text[256] = {};
+    if (item >= 0) {
+        ListView_GetItemText(list, item, column, text, sizeof text);
+    } else {
+        LVCOLUMNA format{};
+        format.mask = LVCF_TEXT;
+        format.pszText = text;
+        format.cchTextMax = sizeof text;
+        ListView_GetColumn(list, column, &format);
+    }
+    return text;
+}
+
 }  // namespace
 
 HWND DialogWindow::Item(int id) const {
-    HWND item = GetDlgItem(m_window, id);
-    if (!item) throw std::runtime_error("no control " + std::to_string(id) + " in \"" + Title() + "\"");
-    return item;
-}
-
-void DialogWindow::Sync() const {
     DWORD_PTR ignored = 0;
     if (!SendMessageTimeoutA(m_window, WM_NULL, 0, 0, SMTO_NORMAL, kPatienceMs, &ignored))
         throw std::runtime_error("the dialog's thread does not answer");
+    HWND item = GetDlgItem(m_window, id);
+    if (!item) throw std::runtime_error("no control " + std::to_string(id) + " in \"" + Title() + "\"");
+    return item;
 }
 
 void DialogWindow::Focus(int id) const {
     SendMessageA(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
 }
 
-bool DialogWindow::Enabled(int id) const {
-    Sync();
-    return IsWindowEnabled(Item(id)) != FALSE;
-}
-
-bool DialogWindow::Visible(int id) const {
-    Sync();
-    return IsWindowVisible(Item(id)) != FALSE;
-}
-
 std::string DialogWindow::Title() const { return WindowText(m_window); }
 std::string DialogWindow::Text(int id) const { return WindowText(Item(id)); }
-bool DialogWindow::Ticked(int id) const { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+int DialogWindow::DefaultButton() const {
+    for (HWND button : VisibleChildren(m_window, "Button"))
+        if ((GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return GetDlgCtrlID(button);
+    return 0;
+}
 
 void DialogWindow::Type(int id, const std::string& text) const {
     if (!Enabled(id)) throw std::runtime_error("typed into the disabled control " + std::to_string(id));
@@ -100,14 +103,11 @@ void DialogWindow::PressKey(WORD key) const {
     PostMessageA(focus, WM_KEYDOWN, key, 1);
 }
 
-void DialogWindow::Close() const { PostMessageA(m_window, WM_SYSCOMMAND, SC_CLOSE, 0); }
-
 std::vector<std::string> DialogWindow::ListBoxItems(int id) const {
     std::vector<std::string> items;
-    const LRESULT count = SendMessageA(Item(id), LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        std::string text(static_cast<size_t>(SendMessageA(Item(id), LB_GETTEXTLEN, i, 0)) + 1, '\0');
-        text.resize(static_cast<size_t>(SendMessageA(Item(id), LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]))));
+    for (LRESULT i = 0, count = SendMessageA(Item(id), LB_GETCOUNT, 0, 0); i < count; ++i) {
+        char text[256] = {};
+        SendMessageA(Item(id), LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
         items.push_back(text);
     }
     return items;
@@ -120,78 +120,25 @@ void DialogWindow::ChooseListBoxItem(int id, int position) const {
     SendMessageA(m_window, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(id)));
 }
 
-std::vector<std::string> DialogWindow::ListViewColumns(int id) const {
-    std::vector<std::string> titles;
-    const int count = Header_GetItemCount(ListView_GetHeader(Item(id)));
-    for (int column = 0; column < count; ++column) {
-        char text[256] = {};
-        LVCOLUMNA format{};
-        format.mask = LVCF_TEXT;
-        format.pszText = text;
-        format.cchTextMax = sizeof text;
-        ListView_GetColumn(Item(id), column, &format);
-        titles.push_back(text);
-    }
-    return titles;
-}
-
 std::vector<std::string> DialogWindow::ListViewRows(int id) const {
     std::vector<std::string> rows;
     const int columns = Header_GetItemCount(ListView_GetHeader(Item(id)));
-    for (int item = 0; item < ListView_GetItemCount(Item(id)); ++item) {
+    for (int item = -1; item < ListView_GetItemCount(Item(id)); ++item) {
         std::string row;
-        for (int column = 0; column < columns; ++column) {
-            char text[256] = {};
-            ListView_GetItemText(Item(id), item, column, text, sizeof text);
-            row += (column ? "|" : "") + std::string(text);
-        }
+        for (int column = 0; column < columns; ++column) row += (column ? "|" : "") + ListViewCell(Item(id), item, column);
         rows.push_back(row);
     }
     return rows;
 }
 
-void DialogWindow::SelectListViewItem(int id, int item) const {
+void DialogWindow::SelectListViewItem(int id, int item, bool doubleClick) const {
     if (!Enabled(id)) throw std::runtime_error("selected an item of a disabled list");
     Focus(id);
     ListView_SetItemState(Item(id), item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-}
-
-void DialogWindow::DoubleClickListViewItem(int id, int item) const {
-    SelectListViewItem(id, item);
     RECT label{};
-    ListView_GetItemRect(Item(id), item, &label, LVIR_LABEL);
-    SendNotifyMessageA(Item(id), WM_LBUTTONDBLCLK, MK_LBUTTON,
-                       MAKELPARAM((label.left + label.right) / 2, (label.top + label.bottom) / 2));
-}
-
-std::string DialogWindow::MessageText() const {
-    for (HWND label : VisibleChildren(m_window, "Static"))
-        if (!WindowText(label).empty()) return WindowText(label);
-    return "";
-}
-
-UINT DialogWindow::MessageIcon() const {
-    const struct { LPCSTR icon; UINT style; } kinds[] = {{IDI_HAND, MB_ICONERROR}, {IDI_EXCLAMATION, MB_ICONEXCLAMATION},
-                                                         {IDI_QUESTION, MB_ICONQUESTION}, {IDI_ASTERISK, MB_ICONINFORMATION}};
-    for (HWND label : VisibleChildren(m_window, "Static")) {
-        const LRESULT icon = SendMessageA(label, STM_GETICON, 0, 0);
-        for (const auto& kind : kinds)
-            if (icon && icon == reinterpret_cast<LRESULT>(LoadIconA(nullptr, kind.icon))) return kind.style;
-    }
-    return 0;
-}
-
-std::vector<int> DialogWindow::Buttons() const {
-    std::vector<int> ids;
-    for (HWND button : VisibleChildren(m_window, "Button")) ids.push_back(GetDlgCtrlID(button));
-    std::sort(ids.begin(), ids.end());
-    return ids;
-}
-
-int DialogWindow::DefaultButton() const {
-    for (HWND button : VisibleChildren(m_window, "Button"))
-        if ((GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return GetDlgCtrlID(button);
-    return 0;
+    if (doubleClick && ListView_GetItemRect(Item(id), item, &label, LVIR_LABEL))
+        SendNotifyMessageA(Item(id), WM_LBUTTONDBLCLK, MK_LBUTTON,
+                           MAKELPARAM((label.left + label.right) / 2, (label.top + label.bottom) / 2));
 }
 
 void DialogWindow::Capture(const std::string& name) const {
@@ -203,21 +150,18 @@ void DialogWindow::Capture(const std::string& name) const {
     HDC window = GetWindowDC(m_window), memory = CreateCompatibleDC(window);
     HBITMAP bitmap = CreateCompatibleBitmap(window, width, height);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    const BOOL copied = BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
+    bool saved = BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
     SelectObject(memory, previous);
     DeleteDC(memory);
     ReleaseDC(m_window, window);
 
     Gdiplus::GdiplusStartupInput startup;
     ULONG_PTR token = 0;
-    Gdiplus::GpBitmap* image = nullptr;
     const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
     CreateDirectoryA("screenshots", nullptr);
     const std::wstring path = L"screenshots\\" + std::wstring(name.begin(), name.end()) + L".png";
-    const bool saved = copied && Gdiplus::GdiplusStartup(&token, &startup, nullptr) == Gdiplus::Ok &&
-                       Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &image) == Gdiplus::Ok &&
-                       Gdiplus::DllExports::GdipSaveImageToFile(image, path.c_str(), &png, nullptr) == Gdiplus::Ok;
-    if (image) Gdiplus::DllExports::GdipDisposeImage(image);
+    saved = saved && Gdiplus::GdiplusStartup(&token, &startup, nullptr) == Gdiplus::Ok &&
+            Gdiplus::Bitmap(bitmap, nullptr).Save(path.c_str(), &png, nullptr) == Gdiplus::Ok;
     if (token) Gdiplus::GdiplusShutdown(token);
     DeleteObject(bitmap);
     if (!saved) throw std::runtime_error("could not capture \"" + Title() + "\"");
@@ -251,10 +195,23 @@ void DialogScript::WaitGone(const DialogWindow& window) const {
 void DialogScript::AnswerMessageBox(const std::string& caption, HWND owner, const std::string& text, UINT icon,
                                     int press, const std::vector<int>& buttons, int defaultButton) const {
     const DialogWindow box = WaitForWindow(caption);
+    const struct { LPCSTR icon; UINT style; } kinds[] = {{IDI_HAND, MB_ICONERROR}, {IDI_EXCLAMATION, MB_ICONEXCLAMATION},
+                                                         {IDI_QUESTION, MB_ICONQUESTION}, {IDI_ASTERISK, MB_ICONINFORMATION}};
+    std::string shownText;
+    UINT shownIcon = 0;
+    for (HWND label : VisibleChildren(box.Handle(), "Static")) {
+        if (shownText.empty()) shownText = WindowText(label);
+        const LRESULT image = SendMessageA(label, STM_GETICON, 0, 0);
+        for (const auto& kind : kinds)
+            if (image && image == reinterpret_cast<LRESULT>(LoadIconA(nullptr, kind.icon))) shownIcon = kind.style;
+    }
+    std::vector<int> ids;
+    for (HWND button : VisibleChildren(box.Handle(), "Button")) ids.push_back(GetDlgCtrlID(button));
+    std::sort(ids.begin(), ids.end());
     EXPECT_EQ(owner, box.Owner());
-    EXPECT_EQ(text, box.MessageText());
-    EXPECT_EQ(icon, box.MessageIcon());
-    EXPECT_EQ(buttons, box.Buttons());
+    EXPECT_EQ(text, shownText);
+    EXPECT_EQ(icon, shownIcon);
+    EXPECT_EQ(buttons, ids);
     EXPECT_EQ(defaultButton, box.DefaultButton());
     box.Click(press);
     WaitGone(box);
@@ -280,6 +237,20 @@ void DriveDialogs(const std::function<void(const DialogScript&)>& script, const 
     SetEvent(done);
     driver.join();
     CloseHandle(done);
+}
+
+BOOL DriveDialog(const std::string& title, HWND owner, const User& user, const std::function<BOOL()>& call) {
+    BOOL result = -1;
+    DriveDialogs(
+        [&](const DialogScript& script) {
+            if (!user) return;
+            const DialogWindow dialog = script.WaitForWindow(title);
+            EXPECT_EQ(owner, dialog.Owner());
+            user(script, dialog);
+            script.WaitGone(dialog);
+        },
+        [&] { result = call(); });
+    return result;
 }
 
 }  // namespace tarnix::test

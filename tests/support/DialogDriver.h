@@ -18,46 +18,33 @@ public:
     explicit DialogWindow(HWND window = nullptr) : m_window(window) {}
     HWND Handle() const { return m_window; }
     HWND Owner() const { return GetWindow(m_window, GW_OWNER); }
+    // A control, once the dialog's thread has handled what was sent to it before.
     HWND Item(int id) const;
     std::string Title() const;
     std::string Text(int id) const;
-    // Both are read once the dialog's thread has handled what it was busy with.
-    bool Enabled(int id) const;
-    bool Visible(int id) const;
-    bool Ticked(int id) const;
+    bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
+    bool Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
+    bool Ticked(int id) const { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    int DefaultButton() const;  // 0 for none
 
-    // Replaces the text of an edit control, after giving it the focus, as typing does.
+    // Typing replaces an edit control's text, after giving it the focus. A click (of a visible,
+    // enabled control) returns at once: it may open a message box, which the script then answers.
+    // A key (VK_RETURN, VK_ESCAPE) goes to the focused control after what was sent before: wait
+    // for its effect. Close is the close box. Picking a list's item acts as a click on it.
     void Type(int id, const std::string& text) const;
-    // Clicks a visible, enabled button or check box. It returns at once: a click may open a
-    // message box, which the script then answers.
     void Click(int id) const;
-    // Posts a key (VK_RETURN, VK_ESCAPE) to the focused control, as the keyboard does. Keys are
-    // handled in order, after what was sent before: wait for the key's effect.
     void PressKey(WORD key) const;
-    // The close box.
-    void Close() const;
-
+    void Close() const { PostMessageA(m_window, WM_SYSCOMMAND, SC_CLOSE, 0); }
     std::vector<std::string> ListBoxItems(int id) const;
-    void ChooseListBoxItem(int id, int position) const;  // as a click: focus, select, notify
-    std::vector<std::string> ListViewColumns(int id) const;
-    std::vector<std::string> ListViewRows(int id) const;  // each row's column texts joined by '|'
-    void SelectListViewItem(int id, int item) const;  // as a click: focus, then select
-    void DoubleClickListViewItem(int id, int item) const;  // selects it first, as a click does
-
-    // A message box's text, its icon (MB_ICONERROR, MB_ICONEXCLAMATION, ...; 0 for none), its
-    // buttons and its default button.
-    std::string MessageText() const;
-    UINT MessageIcon() const;
-    std::vector<int> Buttons() const;
-    int DefaultButton() const;
+    void ChooseListBoxItem(int id, int position) const;
+    // The column titles, then each row: column texts joined by '|'.
+    std::vector<std::string> ListViewRows(int id) const;
+    void SelectListViewItem(int id, int item, bool doubleClick = false) const;
 
     // Writes the window, frame included, to screenshots/<name>.png in the working directory.
     void Capture(const std::string& name) const;
 
 private:
-    // Returns once the dialog's thread has handled every message sent to it before.
-    void Sync() const;
-    // Moves the focus to a control, as a click on it does.
     void Focus(int id) const;
 
     HWND m_window;
@@ -86,5 +73,11 @@ private:
 // script throws is a test failure; so is a dialog of this thread still open 2 s after the script
 // ended, which is then cancelled so that the test goes on.
 void DriveDialogs(const std::function<void(const DialogScript&)>& script, const std::function<void()>& call);
+
+// The common case: while `call` runs, `user` plays the dialog titled `title` (whose owner must
+// be `owner`) from its opening until it is gone; no user: nobody watches. Returns what `call`
+// returned.
+using User = std::function<void(const DialogScript&, const DialogWindow&)>;
+BOOL DriveDialog(const std::string& title, HWND owner, const User& user, const std::function<BOOL()>& call);
 
 }  // namespace tarnix::test
