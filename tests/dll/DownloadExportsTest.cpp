@@ -128,7 +128,7 @@ TEST_F(DownloadExportsTest, ATransferRunsFromPendingThroughProgressToTheWholeFil
         EXPECT_TRUE(StreamBytes(stream) == answer.body);
         if (i == 0) stream->Release();
     }
-    EXPECT_EQ(0u, request->Release());
+    EXPECT_EQ(0u, ReleaseLast(request));
     EXPECT_EQ(tempFiles + 1, TempFileCount()) << "the stream still holds the temporary file";
     stream->Release();
     EXPECT_EQ(tempFiles, TempFileCount());
@@ -239,7 +239,7 @@ TEST_F(DownloadExportsTest, AnOnlineTreeComesFromWhereTheServiceSaysByteForByte)
     EXPECT_EQ("/vft/gatekeeper.ashx?op=oftdownload&att=Tk+%41&=&collectionid=a%20b%26c&cobrand=co&b",
               service.Requests()[0].Path());
     EXPECT_EQ("GET http://files.example:8123/exports/t.ged?k=1&v=%41 HTTP/1.0", service.Requests()[1].requestLine);
-    request->Release();
+    EXPECT_EQ(0u, ReleaseLast(request)) << "the destination is held until the request goes";
     EXPECT_TRUE(FileBytes(destination) == gedcom);
 }
 

@@ -15,6 +15,7 @@ namespace {
 using tarnix::test::HttpAnswer;
 using tarnix::test::ProxySetting;
 using tarnix::test::TestService;
+using tarnix::test::ReleaseLast;
 using tarnix::test::WaitForRequest;
 
 constexpr char kServiceHost[] = TARNIX_EXPECTED_SERVICE_HOST;  // the host the DLL was built for
@@ -73,7 +74,7 @@ TEST_F(QueryExportsTest, LoginSendsBothValuesEscapedAndYieldsTheTicket) {
     EXPECT_EQ(1u, Rows(request));
     EXPECT_EQ("T1 & \xE9", Value(request, 0, "att")) << "the first ATT element, in ANSI bytes";
     EXPECT_EQ("T1 & \xE9", Value(request, 0, "ATT"));
-    EXPECT_EQ(0u, request->Release());
+    EXPECT_EQ(0u, ReleaseLast(request));
 }
 
 TEST_F(QueryExportsTest, ResultsReadBeforeTheAnswerHasArrivedArePending) {

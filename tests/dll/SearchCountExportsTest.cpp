@@ -12,6 +12,7 @@
 namespace {
 
 using tarnix::test::HttpAnswer;
+using tarnix::test::ReleaseLast;
 using tarnix::test::WaitForRequest;
 
 HttpAnswer Text(const std::string& body, HANDLE hold = nullptr) {
@@ -69,7 +70,7 @@ TEST_F(SearchCountExportsTest, TheAnswerGivesTheFirstTheSecondPlusOneAndTheLast)
         EXPECT_EQ(status, request->GetStatus(&state));
         EXPECT_EQ(SUCCEEDED(status) ? REQUEST_STATE_DONE : 0x5eed, state);
         EXPECT_EQ(c[1], Values(request));
-        EXPECT_EQ(0u, request->Release());
+        EXPECT_EQ(0u, ReleaseLast(request));
     }
 }
 

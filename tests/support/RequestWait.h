@@ -24,4 +24,16 @@ inline HRESULT WaitForRequest(IQueryRequest* request, DWORD timeoutMs = 20000) {
     return WaitForRequest(static_cast<IRequest*>(request), timeoutMs);
 }
 
+// Gives up the host's reference once it is the only one left (a request reports done just before
+// its worker lets go of it) and returns what that Release returns: 0 when the request went. A
+// worker that keeps its reference past `timeoutMs` shows as a count above 0.
+template <class TRequest>
+ULONG ReleaseLast(TRequest* request, DWORD timeoutMs = 5000) {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(1)) {
+        request->AddRef();
+        if (request->Release() == 1) break;
+    }
+    return request->Release();
+}
+
 }  // namespace tarnix::test
