@@ -542,7 +542,9 @@ TARNIX_API HRESULT TARNIX_STDCALL TarnixGetInternetFile(const char *server, cons
  * @param ticket the sign-in ticket, sent as given
  * @param collectionId the tree (escaped)
  * @param destinationFile the file to create (an existing one is replaced once the answer is
- * good); null or empty gives a temporary file
+ * good); null or empty gives a temporary file. It stays open, unshared, while the request or a
+ * stream from IDownloadRequest::GetStream() lives; the worker lets go of the request an instant
+ * after it reports #REQUEST_STATE_DONE, so the host's Release() may not be the last one.
  * @param cobrand the co-brand code, sent as given
  * @param request receives the IDownloadRequest with one reference
  * @return as TarnixLogin()
