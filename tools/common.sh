@@ -130,6 +130,11 @@ tarnix_start_wine() {
   # Let Wine draw captions and frames itself: Xvfb has no window manager.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 || return 1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 || return 1
+  # Direct connections to begin with: a test that set the proxy and then crashed leaves it in
+  # the prefix, pointing at a server long gone (the tests set their own; the demonstration and
+  # the benchmarks connect directly).
+  wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' /v ProxyEnable /t REG_DWORD /d 0 /f \
+    </dev/null >/dev/null 2>&1 || return 1
 
   # A program must run and say so: a Wine that lacks the prefix's side may end a program at
   # once with status 0 and no word.
