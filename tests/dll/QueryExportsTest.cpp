@@ -166,42 +166,6 @@ TEST_F(QueryExportsTest, NullTextsGoEmptyAndAnswersWithoutRowsFinish) {
     trees->Release();
 }
 
-// A service that takes requests and never answers: a host that lets go gets its workers back at
-// once, and a terminate with such a request still held neither waits for it nor leaves it
-// pending.
-TEST_F(QueryExportsTest, AServiceThatNeverAnswersHoldsNoWorkerAndNoTerminate) {
-    HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HttpAnswer silent = Xml("<r><ok/></r>");
-    silent.hold = never;
-    silent.holdBeforeHead = true;
-    service.On("username=silent", silent);
-    service.SetDefault(Xml("<r><ok/><ATT>t</ATT></r>"));
-
-    for (int i = 0; i < 2; ++i) {  // one for each general worker
-        IQueryRequest* abandoned = nullptr;
-        ASSERT_EQ(S_OK, TarnixLogin("silent", "p", &abandoned));
-        ASSERT_TRUE(service.WaitForRequests(i + 1, 20000));
-        abandoned->Release();
-    }
-    IQueryRequest* next = nullptr;
-    ASSERT_EQ(S_OK, TarnixLogin("u", "p", &next));
-    EXPECT_EQ(S_OK, WaitForRequest(next, 5000)) << "a worker stayed with the silent service";
-    next->Release();
-
-    IQueryRequest* held = nullptr;
-    ASSERT_EQ(S_OK, TarnixLogin("silent", "p", &held));
-    ASSERT_TRUE(service.WaitForRequests(4, 20000));
-    const ULONGLONG start = GetTickCount64();
-    TARNIXTerminate();
-    EXPECT_LT(GetTickCount64() - start, 5000u) << "the terminate waited for the silent service";
-    LONG state = -1;
-    EXPECT_EQ(E_ABORT, held->GetStatus(&state)) << "a request the library gave up on must say so";
-    held->Release();
-    ASSERT_EQ(S_OK, TARNIXInitialize(0));
-    SetEvent(never);
-    CloseHandle(never);
-}
-
 // TARNIX_SERVICE, read by the outermost initialize, sends gatekeeper requests straight to another
 // place (no proxy involved); a value that is not "host[:port]" is ignored; browser addresses
 // always name the built-in host.

@@ -1,24 +1,17 @@
 #include "BlackHole.h"
 
+#include "Loopback.h"
+
 #include <stdexcept>
 
 namespace tarnix::test {
 
 BlackHole::BlackHole() {
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("WSAStartup failed");
-    m_started = true;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     // A queue of one: the first filler takes it, every later connection waits.
-    if (m_listener == INVALID_SOCKET || bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(m_listener, 0) != 0 || getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        Close();
-        throw std::runtime_error("listening on 127.0.0.1 failed");
-    }
+    sockaddr_in address;
+    m_listener = ListenOnLoopback(0, address);
+    if (m_listener == INVALID_SOCKET) throw std::runtime_error("listening on 127.0.0.1 failed");
+    m_started = true;
     m_port = ntohs(address.sin_port);
 
     // Fillers connect without waiting until one of them is refused the queue for a while.

@@ -3,6 +3,8 @@
 
 #include "TestService.h"
 
+#include "Loopback.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -128,19 +130,10 @@ private:
 };
 
 TestService::Impl::Impl() {
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("WSAStartup failed");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (m_listener == INVALID_SOCKET || bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(m_listener, SOMAXCONN) != 0 ||
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        closesocket(m_listener);
+    sockaddr_in address;
+    m_listener = ListenOnLoopback(SOMAXCONN, address);
+    if (m_listener == INVALID_SOCKET) {
         CloseHandle(m_stop);
-        WSACleanup();
         throw std::runtime_error("listening on 127.0.0.1 failed");
     }
     port = ntohs(address.sin_port);

@@ -224,6 +224,13 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
     size_t cases = 0;
     DWORD slowest = 0;  // ms from a release to the request's end
     size_t groups = 0, groupsSettled = 0;
+    const auto EndGroup = [&](HANDLE gate) {
+        const bool settled = HoldsNothing();
+        EXPECT_TRUE(settled);
+        groupsSettled += settled;
+        ++groups;
+        CloseHandle(gate);
+    };
     // Released while queued: both pools' workers are held by answers that wait on `gate`.
     {
         SCOPED_TRACE("released while queued");
@@ -249,11 +256,7 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
         EXPECT_EQ(0, LiveRequestCount()) << "the queued requests went with the blockers' workers";
         EXPECT_EQ(blockers.size(), families.service.RequestCount()) << "a request released while queued was sent";
         families.ClearFaults();
-        const bool settled = HoldsNothing();
-        EXPECT_TRUE(settled);
-        groupsSettled += settled;
-        ++groups;
-        CloseHandle(gate);
+        EndGroup(gate);
     }
     for (const AbandonStep& step : kAbandonSteps) {
         SCOPED_TRACE(step.name);
@@ -314,11 +317,7 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
         SetEvent(gate);
         proxy.reset();
         hole.reset();
-        const bool settled = HoldsNothing();
-        EXPECT_TRUE(settled);
-        groupsSettled += settled;
-        ++groups;
-        CloseHandle(gate);
+        EndGroup(gate);
     }
     std::printf("[ figures  ] %zu abandon cases: the slowest request ended %lu ms after its release; "
                 "library holdings back to none after %zu of %zu groups\n",
