@@ -99,8 +99,9 @@
  * with 0x80072EFE. The system's
  * WinINet proxy setting applies. For development, when the environment variable
  * `TARNIX_SERVICE` holds `host` or `host:port` as the outermost TARNIXInitialize() runs, every
- * gatekeeper request goes there directly (for instance a local service at 127.0.0.1:8080);
- * unset, or holding anything else, it changes nothing. Browser addresses always name the
+ * gatekeeper request goes there directly, past the proxy setting (for instance a local service
+ * at 127.0.0.1:8080), as does any other request to that host and port, such as the files that
+ * service hands out; unset, or holding anything else, it changes nothing. Browser addresses always name the
  * built-in service host.
  *
  * @section examples Examples

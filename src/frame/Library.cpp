@@ -7,6 +7,7 @@
 #include "support/Result.h"
 #include "support/Sync.h"
 #include "tarnix.h"
+#include "transport/Exchange.h"
 
 #ifndef TARNIX_SERVICE_HOST
 #define TARNIX_SERVICE_HOST "trees.tarnix.example"
@@ -119,6 +120,7 @@ extern "C" HRESULT TARNIX_STDCALL TARNIXInitialize(DWORD /*reserved*/) {
         // undone by exactly one TARNIXTerminate.
         if (g_initializationCount++ == 0) {
             g_serviceOverride = ReadServiceOverride();
+            SetDirectHost(g_serviceOverride);
             g_generalPool = StartPool(kGeneralPoolThreads);
             g_searchPool.Reset(StartPool(kSearchPoolThreads));
         }

@@ -25,7 +25,46 @@ HRESULT PlatformTerms(HRESULT hr) noexcept {
     return hr == HRESULT_FROM_WIN32(WSAETIMEDOUT) ? HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) : hr;
 }
 
+// Splits "name:port" when `port` is 0 and the text ends in a port number.
+void SplitHostPort(std::string& name, INTERNET_PORT& port) {
+    const size_t colon = name.rfind(':');
+    if (port != 0 || colon == std::string::npos || colon + 1 == name.size() ||
+        name.find_first_not_of("0123456789", colon + 1) != std::string::npos)
+        return;
+    const unsigned long number = std::strtoul(name.c_str() + colon + 1, nullptr, 10);
+    ThrowHrIf(number == 0 || number > 65535, E_INVALIDARG);
+    name.resize(colon);
+    port = static_cast<INTERNET_PORT>(number);
+}
+
+// Set while the library is initialized, read by workers: under its own lock.
+struct DirectHost {
+    SRWLOCK lock = SRWLOCK_INIT;
+    std::string name;
+    INTERNET_PORT port = 0;
+};
+DirectHost g_directHost;
+
+bool IsDirectHost(const std::string& name, INTERNET_PORT port) {
+    AcquireSRWLockShared(&g_directHost.lock);
+    const bool direct = !g_directHost.name.empty() && port == g_directHost.port &&
+                        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(), -1,
+                                       g_directHost.name.c_str(), -1) == CSTR_EQUAL;
+    ReleaseSRWLockShared(&g_directHost.lock);
+    return direct;
+}
+
 }  // namespace
+
+void SetDirectHost(const std::string& hostAndPort) {
+    std::string name = hostAndPort;
+    INTERNET_PORT port = 0;
+    SplitHostPort(name, port);
+    AcquireSRWLockExclusive(&g_directHost.lock);
+    g_directHost.name = std::move(name);
+    g_directHost.port = port ? port : INTERNET_DEFAULT_HTTP_PORT;
+    ReleaseSRWLockExclusive(&g_directHost.lock);
+}
 
 InetTimeouts& ExchangeTimeouts() noexcept {
     static InetTimeouts timeouts = {30000, 60000, 60000};
@@ -51,17 +90,11 @@ bool CInetExchange::Proceed() const {
 
 void CInetExchange::Connect(const std::string& host, INTERNET_PORT port) {
     std::string name = host;
-    const size_t colon = host.rfind(':');
-    if (port == 0 && colon != std::string::npos && colon + 1 < host.size() &&
-        host.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
-        const unsigned long number = std::strtoul(host.c_str() + colon + 1, nullptr, 10);
-        ThrowHrIf(number == 0 || number > 65535, E_INVALIDARG);
-        name.resize(colon);
-        port = static_cast<INTERNET_PORT>(number);
-    }
+    SplitHostPort(name, port);
+    const DWORD access = IsDirectHost(name, port ? port : INTERNET_DEFAULT_HTTP_PORT) ? INTERNET_OPEN_TYPE_DIRECT
+                                                                                     : INTERNET_OPEN_TYPE_PRECONFIG;
     ThrowIfFailed(CreateInetSession(m_session.put()));
-    ThrowIfFailed(m_session->Open(kInetAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC,
-                                  m_connection.put()));
+    ThrowIfFailed(m_session->Open(kInetAgent, access, nullptr, nullptr, INTERNET_FLAG_ASYNC, m_connection.put()));
     // Children inherit the callback, so it is in place before the connection is made.
     ThrowHrIf(InternetSetStatusCallbackA(m_session->Handle(), &CInetCompletion::StatusCallback) ==
                   INTERNET_INVALID_STATUS_CALLBACK,

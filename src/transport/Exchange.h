@@ -31,6 +31,10 @@ struct InetTimeouts {
 // linking the library statically shorten them.
 InetTimeouts& ExchangeTimeouts() noexcept;
 
+// Exchanges with this "host" or "host:port" (a development service named by the library's
+// setting) connect to it themselves, whatever proxy the system's setting names; empty for none.
+void SetDirectHost(const std::string& hostAndPort);
+
 class CInetExchange {
 public:
     explicit CInetExchange(const CRequestCore& owner);
@@ -42,8 +46,9 @@ public:
     // the verdict's failure (E_ABORT while the pool stops).
     bool Proceed() const;
 
-    // A new session (the system's proxy setting) and a connection to `host` on `port` (0: the
-    // scheme's default port). A host given as "name:port" with port 0 connects to that port.
+    // A new session (the system's proxy setting, or none for the direct host) and a connection
+    // to `host` on `port` (0: the scheme's default port). A host given as "name:port" with port
+    // 0 connects to that port.
     void Connect(const std::string& host, INTERNET_PORT port = 0);
     // Opens the request for `path` with `verb`; `secure` asks for TLS.
     void OpenRequest(const char* verb, const std::string& path, bool secure = false);

@@ -167,8 +167,8 @@ TEST_F(QueryExportsTest, NullTextsGoEmptyAndAnswersWithoutRowsFinish) {
 }
 
 // TARNIX_SERVICE, read by the outermost initialize, sends gatekeeper requests straight to another
-// place (no proxy involved); a value that is not "host[:port]" is ignored; browser addresses
-// always name the built-in host.
+// place, past a system proxy that could not reach it (here one where nothing listens); a value
+// that is not "host[:port]" is ignored; browser addresses always name the built-in host.
 TEST(ServiceOverride, SendsGatekeeperRequestsElsewhereButNotBrowserAddresses) {
     TestService service;
     service.SetDefault(Xml("<r><ok/><ATT>t</ATT></r>"));
@@ -177,7 +177,7 @@ TEST(ServiceOverride, SendsGatekeeperRequestsElsewhereButNotBrowserAddresses) {
         {local, true}, {"127.0.0.1:99999", false}, {"http://127.0.0.1/", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
-        ProxySetting proxy = c.direct ? ProxySetting::Off() : ProxySetting(service.Port());
+        ProxySetting proxy(c.direct ? 1 : service.Port());
         ASSERT_TRUE(SetEnvironmentVariableA("TARNIX_SERVICE", c.value.c_str()));
         ASSERT_EQ(S_OK, TARNIXInitialize(0));
         SetEnvironmentVariableA("TARNIX_SERVICE", nullptr);  // read once, at the initialize
