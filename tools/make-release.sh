@@ -38,6 +38,9 @@ for arch in i686 x86_64; do
   build=$TARNIX_BUILD/$arch
   mkdir -p "$release/$dir/bin" "$release/$dir/lib"
   # The debug information goes beside the DLL; the DLL keeps only a link to it by name.
+  # A build made without debug information (e.g. configured by hand as Release) has none to ship.
+  "$triple-objdump" -h "$build/bin/tarnix.dll" | grep -q '\.debug_info' ||
+    { echo "$build/bin/tarnix.dll has no debug information: build with RelWithDebInfo" >&2; exit 1; }
   "$triple-objcopy" --only-keep-debug "$build/bin/tarnix.dll" "$release/$dir/bin/tarnix.dll.debug"
   (cd "$release/$dir/bin" &&
      "$triple-objcopy" --strip-debug --strip-unneeded --add-gnu-debuglink=tarnix.dll.debug \

@@ -89,7 +89,12 @@ tarnix search-data --surname Haverfield --birth-place Bristol
 tarnix version 7.2.15 3.1.0 1.0.0
 tarnix update-check 7.2.15 3.1.0 1.0.0 --company "Tarnix Demo" --product "Family Tree"
 tarnix get "$address" /files/register.txt --out "$(winepath -w "$work/register.txt" 2>/dev/null)"
-cmp -s "$work/data/files/register.txt" "$work/register.txt" && echo "(the web file arrived whole)"
+if cmp -s "$work/data/files/register.txt" "$work/register.txt"; then
+  echo "(the web file arrived whole)"
+else
+  echo "the web file differs from the one the service holds" >&2
+  exit 1
+fi
 
 # Addresses for the host's browser, and what a failure looks like.
 tarnix address search-trees --surname Haverfield --birth-year 1851 --method 1
