@@ -71,6 +71,9 @@ TEST_F(TransferDialogsTest, TheUploadAndExportDialogsEndAsTheirRequestsDo) {
     auto upload = [&] {
         return TarnixCreateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "41", "Smith Family", 1, "cb");
     };
+    auto replace = [&] {
+        return TarnixUpdateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "c-7", "Smith Family", "cb");
+    };
     // The export order returns nothing: TRUE stands for it.
     auto order = [](HWND parent) {
         return [parent] { TarnixExportOnlineFamilyTreeDialog(parent, kCaption, "tk", "c-1", "Smith Family", "cb"); return TRUE; };
@@ -90,6 +93,8 @@ TEST_F(TransferDialogsTest, TheUploadAndExportDialogsEndAsTheirRequestsDo) {
              dialog.Capture("upload-progress");
              SetEvent(release);
          }, upload, 1},
+        {"the replace closes itself once the upload is in", Held(kAccepted, release), kUpload, host.get(),
+         [&](auto&, auto&) { SetEvent(release); }, replace, 1},
         {"the upload refused", Refusal("800704DC"), kUpload, host.get(), Fails(kTransferFailed + "800704DC"), upload, 0},
         // Returns while the answer is still held: a cancel does not wait for the worker.
         {"the upload cancelled", Held(kAccepted, release), kUpload, host.get(), [](auto&, auto& d) { d.Click(IDCANCEL); },
@@ -118,6 +123,8 @@ TEST_F(TransferDialogsTest, TheUploadAndExportDialogsEndAsTheirRequestsDo) {
     EXPECT_TRUE(service.WaitForClientAborts(20000)) << "the cancelled upload must be given up";
     EXPECT_EQ("/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb",
               service.Requests()[0].Path());
+    EXPECT_EQ("/vft/gatekeeper.ashx?op=oftreplace&collectionid=c-7&cobrand=cb", service.Requests()[1].Path());
+    EXPECT_EQ("ATT=tk;", service.Requests()[1].Header("Cookie"));
 }
 
 TEST_F(TransferDialogsTest, TheDownloadDialogFollowsTheTransferAndIgnoresEnter) {
