@@ -130,6 +130,9 @@ tarnix_start_wine() {
   # Let Wine draw captions and frames itself: Xvfb has no window manager.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 || return 1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 || return 1
+  # Wine's own fonts (Debian's fonts-wine), where this Wine looks for a program's fonts: without
+  # them the dialogs' close boxes (Marlett) are drawn as letters.
+  cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   # Direct connections to begin with: a test that set the proxy and then crashed leaves it in
   # the prefix, pointing at a server long gone (the tests set their own; the demonstration and
   # the benchmarks connect directly).

@@ -11,7 +11,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 packages=(
   cmake make
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64
-  wine wine64
+  wine wine64 fonts-wine
   xvfb xauth x11-utils
   googletest
   # the local online-tree service, a native Linux program, and its tests
