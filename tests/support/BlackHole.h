@@ -4,26 +4,51 @@
 // server that never takes the connection, without leaving this machine.
 #pragma once
 
-#include <winsock2.h>
-#include <windows.h>
+#include "Loopback.h"
 
+#include <stdexcept>
 #include <vector>
 
 namespace tarnix::test {
 
 class BlackHole {
 public:
-    BlackHole();  // throws std::runtime_error when the queue cannot be filled
-    ~BlackHole();
+    BlackHole() {  // throws std::runtime_error when the queue cannot be filled
+        // A queue of one: the first filler takes it, every later connection waits.
+        sockaddr_in address;
+        m_listener = ListenOnLoopback(0, address);
+        if (m_listener == INVALID_SOCKET) throw std::runtime_error("listening on 127.0.0.1 failed");
+        m_port = ntohs(address.sin_port);
+        // Fillers connect without waiting until one of them is refused the queue for a while.
+        for (int i = 0; i < 8; ++i) {
+            const SOCKET filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            if (filler == INVALID_SOCKET) break;
+            m_fillers.push_back(filler);
+            u_long nonBlocking = 1;
+            ioctlsocket(filler, FIONBIO, &nonBlocking);
+            connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            fd_set written;
+            FD_ZERO(&written);
+            FD_SET(filler, &written);
+            timeval wait{0, 300000};
+            if (select(0, nullptr, &written, nullptr, &wait) == 0) return;  // still waiting: the queue is full
+        }
+        Close();
+        throw std::runtime_error("the queue of the black hole did not fill");
+    }
+    ~BlackHole() { Close(); }
     BlackHole(const BlackHole&) = delete;
     BlackHole& operator=(const BlackHole&) = delete;
 
     unsigned short Port() const { return m_port; }
 
 private:
-    void Close() noexcept;
+    void Close() noexcept {  // once: by the destructor, or by a constructor that throws
+        for (SOCKET filler : m_fillers) closesocket(filler);
+        closesocket(m_listener);
+        WSACleanup();
+    }
 
-    bool m_started = false;
     SOCKET m_listener = INVALID_SOCKET;
     std::vector<SOCKET> m_fillers;  // the connections that fill the queue
     unsigned short m_port = 0;

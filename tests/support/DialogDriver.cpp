@@ -44,21 +44,6 @@ std::vector<HWND> VisibleChildren(HWND window, const char* kind) {
     return children;
 }
 
-// A list view's cell; item -1 is the column titles.
-std::string ListViewCell(HWND list, int item, int column) {
-    char text[256] = {};
-    if (item >= 0) {
-        ListView_GetItemText(list, item, column, text, sizeof text);
-    } else {
-        LVCOLUMNA format{};
-        format.mask = LVCF_TEXT;
-        format.pszText = text;
-        format.cchTextMax = sizeof text;
-        ListView_GetColumn(list, column, &format);
-    }
-    return text;
-}
-
 }  // namespace
 
 HWND DialogWindow::Item(int id) const {
@@ -70,8 +55,11 @@ HWND DialogWindow::Item(int id) const {
     return item;
 }
 
-void DialogWindow::Focus(int id) const {
-    SendMessageA(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+HWND DialogWindow::Focus(int id) const {
+    if (!Enabled(id)) throw std::runtime_error("used the disabled control " + std::to_string(id));
+    const HWND item = Item(id);
+    SendMessageA(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item), TRUE);
+    return item;
 }
 
 std::string DialogWindow::Title() const { return WindowText(m_window); }
@@ -84,9 +72,7 @@ int DialogWindow::DefaultButton() const {
 }
 
 void DialogWindow::Type(int id, const std::string& text) const {
-    if (!Enabled(id)) throw std::runtime_error("typed into the disabled control " + std::to_string(id));
-    Focus(id);
-    SendMessageA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageA(Focus(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void DialogWindow::Click(int id) const {
@@ -105,39 +91,44 @@ void DialogWindow::PressKey(WORD key) const {
 
 std::vector<std::string> DialogWindow::ListBoxItems(int id) const {
     std::vector<std::string> items;
-    for (LRESULT i = 0, count = SendMessageA(Item(id), LB_GETCOUNT, 0, 0); i < count; ++i) {
+    const HWND list = Item(id);
+    for (LRESULT i = 0, count = SendMessageA(list, LB_GETCOUNT, 0, 0); i < count; ++i) {
         char text[256] = {};
-        SendMessageA(Item(id), LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
         items.push_back(text);
     }
     return items;
 }
 
 void DialogWindow::ChooseListBoxItem(int id, int position) const {
-    if (!Enabled(id)) throw std::runtime_error("chose an item of a disabled list");
-    Focus(id);
-    SendMessageA(Item(id), LB_SETCURSEL, position, 0);
-    SendMessageA(m_window, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(id)));
+    const HWND list = Focus(id);
+    SendMessageA(list, LB_SETCURSEL, position, 0);
+    SendMessageA(m_window, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
 }
 
 std::vector<std::string> DialogWindow::ListViewRows(int id) const {
     std::vector<std::string> rows;
-    const int columns = Header_GetItemCount(ListView_GetHeader(Item(id)));
-    for (int item = -1; item < ListView_GetItemCount(Item(id)); ++item) {
+    const HWND list = Item(id);
+    for (int item = -1; item < ListView_GetItemCount(list); ++item) {  // -1: the column titles
         std::string row;
-        for (int column = 0; column < columns; ++column) row += (column ? "|" : "") + ListViewCell(Item(id), item, column);
+        for (int column = 0; column < Header_GetItemCount(ListView_GetHeader(list)); ++column) {
+            char text[256] = {};
+            LVCOLUMNA title{LVCF_TEXT, 0, 0, text, sizeof text};
+            if (item < 0) ListView_GetColumn(list, column, &title);
+            else ListView_GetItemText(list, item, column, text, sizeof text);
+            row += (column ? "|" : "") + std::string(text);
+        }
         rows.push_back(row);
     }
     return rows;
 }
 
 void DialogWindow::SelectListViewItem(int id, int item, bool doubleClick) const {
-    if (!Enabled(id)) throw std::runtime_error("selected an item of a disabled list");
-    Focus(id);
-    ListView_SetItemState(Item(id), item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    const HWND list = Focus(id);
+    ListView_SetItemState(list, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     RECT label{};
-    if (doubleClick && ListView_GetItemRect(Item(id), item, &label, LVIR_LABEL))
-        SendNotifyMessageA(Item(id), WM_LBUTTONDBLCLK, MK_LBUTTON,
+    if (doubleClick && ListView_GetItemRect(list, item, &label, LVIR_LABEL))
+        SendNotifyMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON,
                            MAKELPARAM((label.left + label.right) / 2, (label.top + label.bottom) / 2));
 }
 

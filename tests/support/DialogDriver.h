@@ -45,7 +45,7 @@ public:
     void Capture(const std::string& name) const;
 
 private:
-    void Focus(int id) const;
+    HWND Focus(int id) const;  // throws if the control is disabled
 
     HWND m_window;
 };

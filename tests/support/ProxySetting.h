@@ -16,28 +16,22 @@ public:
     explicit ProxySetting(unsigned short port);
     // ProxyEnable = 0: WinINet resolves and connects by itself (ProxyServer is left as it is).
     static ProxySetting Off();
-    ~ProxySetting();
+    ~ProxySetting() { Restore(); }
 
     // Not copied, nor moved: Off() and a choice between two settings hand over the object itself.
     ProxySetting(const ProxySetting&) = delete;
     ProxySetting& operator=(const ProxySetting&) = delete;
 
-    // The key that holds the setting, under HKEY_CURRENT_USER.
-    static const char kKey[];
-
 private:
-    struct Saved {
-        bool present = false;
-        DWORD type = 0;
-        std::vector<BYTE> data;
-    };
-
     // An empty server leaves ProxyServer as it is.
     ProxySetting(DWORD enable, const std::string& server);
     void Restore() const noexcept;
 
-    Saved m_enable;
-    Saved m_server;
+    struct Saved {
+        bool present = false;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+    } m_saved[2];  // ProxyEnable, ProxyServer
 };
 
 }  // namespace tarnix::test

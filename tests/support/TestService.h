@@ -56,8 +56,6 @@ public:
 
     TestService();   // listening on 127.0.0.1 when it returns; throws std::runtime_error if not
     ~TestService();  // stops every thread and closes every socket
-    TestService(const TestService&) = delete;
-    TestService& operator=(const TestService&) = delete;
 
     unsigned short Port() const;
 
@@ -79,9 +77,8 @@ public:
     // that gave up.
     bool WaitForClientAborts(DWORD timeoutMs, size_t count = 1) const;
 
-    class Impl;
-
 private:
+    class Impl;
     std::unique_ptr<Impl> m_impl;
 };
 
