@@ -11,15 +11,6 @@ using namespace tarnix;
 
 namespace {
 
-// What `body` raises, S_OK when nothing.
-template <class F>
-HRESULT Raised(F&& body) {
-    return GuardHr([&] {
-        body();
-        return S_OK;
-    });
-}
-
 // The answer text's bytes reach the caller unchanged only with a single-byte ANSI code page;
 // the expectations below are written for Windows-1252, which Wine uses.
 constexpr UINT kExpectedAnsiCodePage = 1252;
@@ -32,8 +23,7 @@ protected:
     static ComPtr<IStream> StreamOf(const std::string& body) {
         ComPtr<IStream> stream;
         EXPECT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
-        ULONG written = 0;
-        EXPECT_EQ(S_OK, stream->Write(body.data(), static_cast<ULONG>(body.size()), &written));
+        EXPECT_EQ(S_OK, stream->Write(body.data(), static_cast<ULONG>(body.size()), nullptr));
         LARGE_INTEGER start = {};
         EXPECT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
         return stream;
@@ -42,18 +32,8 @@ protected:
     // Parses `body`; a failure is reported to the test and gives a null node.
     static ComPtr<IXMLDOMNode> Load(const std::string& body) {
         ComPtr<IXMLDOMNode> document;
-        EXPECT_EQ(S_OK, Raised([&] { document = LoadAnswerDocument(StreamOf(body).get()); }));
+        EXPECT_EQ(S_OK, GuardHr([&] { return document = LoadAnswerDocument(StreamOf(body).get()), S_OK; }));
         return document;
-    }
-
-    // What loading and checking `body` raise, S_OK when the answer counts as a success.
-    static HRESULT StatusOf(const std::string& body) {
-        return GuardHr([&] {
-            ComPtr<IXMLDOMNode> document = LoadAnswerDocument(StreamOf(body).get());
-            ComPtr<IXMLDOMNode> checked = CheckAnswerStatus(document.get());
-            // Success hands back the document itself.
-            return checked.get() == document.get() ? S_OK : E_UNEXPECTED;
-        });
     }
 };
 
@@ -65,7 +45,9 @@ std::string ErrorAnswer(const std::string& hresultElement) {
     return "<r><error>" + hresultElement + "</error></r>";
 }
 
-TEST_F(AnswerTest, StatusFollowsOkErrorAndHresult) {
+// What loading and checking a body raise: S_OK when the answer counts as a success, which hands
+// back the document itself. A body that is not one XML document is refused.
+TEST_F(AnswerTest, StatusFollowsOkErrorAndHresultOfOneDocument) {
     const struct {
         std::string body;
         HRESULT expected;
@@ -94,23 +76,19 @@ TEST_F(AnswerTest, StatusFollowsOkErrorAndHresult) {
         {"<r><error/></r>", E_INVALIDARG},
         {"<r/>", E_INVALIDARG},
         {"<r><OK/></r>", E_INVALIDARG},
+        // Not one XML document.
+        {"", E_INVALIDARG}, {"   ", E_INVALIDARG}, {"<r><ok/>", E_INVALIDARG}, {"<r><ok/></r", E_INVALIDARG},
+        {"<r><ok/></s>", E_INVALIDARG}, {"ok", E_INVALIDARG}, {"<r/><r/>", E_INVALIDARG},
+        {std::string("<r><ok/></r>\0<x/>", 17), E_INVALIDARG},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.body);
-        EXPECT_EQ(c.expected, StatusOf(c.body));
+        SCOPED_TRACE(testing::PrintToString(c.body));
+        EXPECT_EQ(c.expected, GuardHr([&] {
+                      ComPtr<IXMLDOMNode> document = LoadAnswerDocument(StreamOf(c.body).get());
+                      return CheckAnswerStatus(document.get()).get() == document.get() ? S_OK : E_UNEXPECTED;
+                  }));
     }
-}
-
-TEST_F(AnswerTest, BodiesThatAreNotOneXmlDocumentAreRefused) {
-    const std::string bodies[] = {
-        "", "   ", "<r><ok/>", "<r><ok/></r", "<r><ok/></s>", "ok", "<r/><r/>",
-        std::string("<r><ok/></r>\0<x/>", 17),
-    };
-    for (const auto& body : bodies) {
-        SCOPED_TRACE(testing::PrintToString(body));
-        EXPECT_EQ(E_INVALIDARG, StatusOf(body));
-    }
-    EXPECT_EQ(E_POINTER, Raised([] { LoadAnswerDocument(nullptr); }));
+    EXPECT_EQ(E_POINTER, GuardHr([] { return LoadAnswerDocument(nullptr), S_OK; }));
 }
 
 TEST_F(AnswerTest, AnswerBytesAreReadInTheAnsiCodePage) {

@@ -1,5 +1,6 @@
 #include "Families.h"
 
+#include <cstdio>
 #include <fstream>
 
 #include "TestFiles.h"
@@ -33,13 +34,18 @@ std::string Summary(const std::string& bytes) {
 }
 
 std::string QueryValue(IQueryRequest* request, ULONG row, const char* name) {
-    ULONG length = 0;
-    if (FAILED(request->GetValueLength(row, name, &length))) return "<none>";
-    std::string value(length + 1, '\0');
-    if (FAILED(request->GetValue(row, name, &value[0], length + 1))) return "<unreadable>";
-    value.resize(length);
-    return value;
+    char value[64] = {};
+    return SUCCEEDED(request->GetValue(row, name, value, sizeof value)) ? value : "<none>";
 }
+
+// An export's typed out-parameter, handed on as the IRequest it begins with once the call is over.
+template <class T>
+struct Out {
+    IRequest** to;
+    T* typed = nullptr;
+    operator T**() { return &typed; }
+    ~Out() { *to = typed; }
+};
 
 }  // namespace
 
@@ -52,51 +58,27 @@ FamilyService::FamilyService() {
 FamilyService::~FamilyService() { DeleteFileA(m_localFile.c_str()); }
 
 void FamilyService::SetUploadSize(uint64_t bytes) {
-    std::ofstream(m_localFile, std::ios::binary) << "0 HEAD\r\n" << std::string(100000, 'g') << "\r\n0 TRLR\r\n";
-    if (bytes == 0) return;
-    HANDLE file = CreateFileA(m_localFile.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    LARGE_INTEGER end;
-    end.QuadPart = static_cast<LONGLONG>(bytes);
-    SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
-    SetEndOfFile(file);
-    CloseHandle(file);
-}
-
-const char* FamilyService::Name(Family family) {
-    static const char* const names[kFamilyCount] = {"query", "search count", "download", "tree download (gatekeeper)",
-                                                    "tree download (file)", "upload"};
-    return names[family];
+    std::ofstream file(m_localFile, std::ios::binary);
+    file << "0 HEAD\r\n" << std::string(100000, 'g') << "\r\n0 TRLR\r\n";
+    if (bytes > static_cast<uint64_t>(file.tellp())) file.seekp(bytes - 1).put('\0');
 }
 
 const std::string& FamilyService::Good(Family family) { return kGood[family]; }
-const char* FamilyService::Route(Family family) { return kRoutes[family]; }
 
 HRESULT FamilyService::Start(Family family, IRequest** request) const {
     *request = nullptr;
     switch (family) {
-    case kQuery: {
-        IQueryRequest* query = nullptr;
-        HRESULT hr = TarnixListOnlineFamilyTrees("tk", "cb", &query);
-        *request = query;
-        return hr;
-    }
-    case kCount: {
-        ISearchCountRequest* count = nullptr;
-        HRESULT hr = TarnixSearchTree("Smith", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, &count);
-        *request = count;
-        return hr;
-    }
+    case kQuery:
+        return TarnixListOnlineFamilyTrees("tk", "cb", Out<IQueryRequest>{request});
+    case kCount:
+        return TarnixSearchTree("Smith", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                                Out<ISearchCountRequest>{request});
     case kDownload:
+        return TarnixGetInternetFile("files.tarnix.example", "/files/data.bin", Out<IDownloadRequest>{request});
     case kTreeGatekeeper:
-    case kTreeFile: {
-        IDownloadRequest* download = nullptr;
-        HRESULT hr = family == kDownload
-                         ? TarnixGetInternetFile("files.tarnix.example", "/files/data.bin", &download)
-                         : TarnixDownloadOnlineFamilyTree("tk", family == kTreeFile ? "file" : "gate", nullptr, "cb",
-                                                          &download);
-        *request = download;
-        return hr;
-    }
+    case kTreeFile:
+        return TarnixDownloadOnlineFamilyTree("tk", family == kTreeFile ? "file" : "gate", nullptr, "cb",
+                                              Out<IDownloadRequest>{request});
     case kUpload:
         return TarnixCreateOnlineFamilyTree("tk", m_localFile.c_str(), "4101", "Tree", FALSE, "cb", request);
     default:
@@ -110,15 +92,15 @@ void FamilyService::SetFault(Family family, std::optional<HttpAnswer> answer) {
 }
 
 void FamilyService::ClearFaults() {
-    for (int f = 0; f < kFamilyCount; ++f) SetFault(static_cast<Family>(f), std::nullopt);
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (auto& fault : m_faults) fault.reset();
 }
 
 HttpAnswer FamilyService::Answer(const ReceivedRequest& request) {
     for (int f = 0; f < kFamilyCount; ++f) {
         if (request.target.find(kRoutes[f]) == std::string::npos) continue;
         std::lock_guard<std::mutex> lock(m_lock);
-        if (m_faults[f]) return *m_faults[f];
-        return HttpAnswer{200, "OK", {}, kGood[f]};
+        return m_faults[f] ? *m_faults[f] : HttpAnswer{200, "OK", {}, kGood[f]};
     }
     if (request.target.find("collectionid=file") != std::string::npos) return HttpAnswer{200, "OK", {}, kFileGatekeeper};
     if (request.target.find("/exports/gate.ged") != std::string::npos) return HttpAnswer{200, "OK", {}, kGood[kTreeFile]};
@@ -126,14 +108,13 @@ HttpAnswer FamilyService::Answer(const ReceivedRequest& request) {
 }
 
 std::string FamilyService::Results(Family family, IRequest* request) {
-    switch (family) {
-    case kQuery: {
+    if (family == kQuery) {
         auto* query = static_cast<IQueryRequest*>(request);
         std::string text = "rows " + std::to_string(query->GetRowCount());
         for (ULONG row = 0; row < query->GetRowCount() && row < 4; ++row) text += " " + QueryValue(query, row, "oftname");
         return text;
     }
-    case kCount: {
+    if (family == kCount) {
         auto* count = static_cast<ISearchCountRequest*>(request);
         LONG first = 0, second = 0, last = 0;
         if (FAILED(count->GetFirstValue(&first)) || FAILED(count->GetSecondValue(&second)) ||
@@ -141,32 +122,22 @@ std::string FamilyService::Results(Family family, IRequest* request) {
             return "<unreadable>";
         return std::to_string(first) + " " + std::to_string(second) + " " + std::to_string(last);
     }
-    case kUpload:
-        return "done";
-    default: {
-        ComPtr<IStream> stream;
-        if (FAILED(static_cast<IDownloadRequest*>(request)->GetStream(stream.put()))) return "<no stream>";
-        std::string bytes;
-        char block[65536];
-        ULONG read = 0;
-        while (SUCCEEDED(stream->Read(block, sizeof block, &read)) && read > 0) bytes.append(block, read);
-        return Summary(bytes);
-    }
-    }
+    if (family == kUpload) return "done";
+    ComPtr<IStream> stream;
+    if (FAILED(static_cast<IDownloadRequest*>(request)->GetStream(stream.put()))) return "<no stream>";
+    std::string bytes;
+    char block[65536];
+    for (ULONG read = 0; SUCCEEDED(stream->Read(block, sizeof block, &read)) && read > 0;) bytes.append(block, read);
+    return Summary(bytes);
 }
 
 std::string FamilyService::Expected(Family family, const std::string& delivered, const char* counts) {
     switch (family) {
-    case kQuery:
-        return "rows 2 One Two";
-    case kCount:
-        return counts ? counts : "57 4 12";
-    case kUpload:
-        return "done";
-    case kTreeGatekeeper:
-        return Summary(kGood[kTreeFile]);  // the fault was on the gatekeeper's answer
-    default:
-        return Summary(delivered);
+    case kQuery: return "rows 2 One Two";
+    case kCount: return counts ? counts : "57 4 12";
+    case kUpload: return "done";
+    case kTreeGatekeeper: return Summary(kGood[kTreeFile]);  // the fault was on the gatekeeper's answer
+    default: return Summary(delivered);
     }
 }
 

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,29 +19,24 @@
 
 namespace tarnix::test {
 
-// What the library holds: request objects, open WinINet handles, completions, and handles whose
-// closing report the platform still owes.
-struct Holdings {
-    LONG requests, handles, completions, callbacks;
-
-    static Holdings Now() noexcept {
-        return {LiveRequestCount(), OpenInetHandleCount(), LiveInetCompletionCount(), CallbacksDue()};
-    }
-    bool None() const noexcept { return requests == 0 && handles == 0 && completions == 0 && callbacks == 0; }
-    std::string Text() const {
-        return "requests " + std::to_string(requests) + ", handles " + std::to_string(handles) + ", completions " +
-               std::to_string(completions) + ", closings due " + std::to_string(callbacks);
-    }
-};
+// What the library holds ("" for nothing): request objects, open WinINet handles, completions, and
+// handles whose closing report the platform still owes.
+inline std::string Holdings() {
+    const LONG requests = LiveRequestCount(), handles = OpenInetHandleCount(),
+               completions = LiveInetCompletionCount(), due = CallbacksDue();
+    if (requests == 0 && handles == 0 && completions == 0 && due == 0) return "";
+    return "requests " + std::to_string(requests) + ", handles " + std::to_string(handles) + ", completions " +
+           std::to_string(completions) + ", closings due " + std::to_string(due);
+}
 
 // Polls until the library holds nothing. A worker leaves a given-up request within a fraction of
 // a second; Wine reports a given-up handle closing only once its operation has ended (a timeout,
 // or the server's answer), hence the generous bound.
 inline ::testing::AssertionResult HoldsNothing(DWORD timeoutMs = 20000) {
     for (const DWORD start = GetTickCount();; Sleep(10)) {
-        const Holdings now = Holdings::Now();
-        if (now.None()) return ::testing::AssertionSuccess();
-        if (GetTickCount() - start > timeoutMs) return ::testing::AssertionFailure() << "still held: " << now.Text();
+        const std::string held = Holdings();
+        if (held.empty()) return ::testing::AssertionSuccess();
+        if (GetTickCount() - start > timeoutMs) return ::testing::AssertionFailure() << "still held: " << held;
     }
 }
 
@@ -57,15 +51,17 @@ public:
     FamilyService();
     ~FamilyService();
 
-    static const char* Name(Family family);
+    static const char* Name(Family family) {
+        static const char* const names[] = {"query", "search count", "download", "tree download (gatekeeper)",
+                                            "tree download (file)", "upload"};
+        return names[family];
+    }
     // Starts a request of the family as a host does; the caller holds the one reference.
     HRESULT Start(Family family, IRequest** request) const;
     // The body of the family's good answer (the file, for the downloads).
     static const std::string& Good(Family family);
-    // The target text that tells the family's faulted answer; a request's target contains it.
-    static const char* Route(Family family);
 
-    // The upload's local file: a little over 100 KB (0), or `bytes` long, the rest left empty.
+    // The upload's local file: a little over 100 KB, padded with zeros to `bytes` if that is more.
     void SetUploadSize(uint64_t bytes);
 
     void SetFault(Family family, std::optional<HttpAnswer> answer);
@@ -88,11 +84,12 @@ private:
     ProxySetting m_proxy{service.Port()};
 };
 
-// The family's good answer, held on `gate` before its head.
-inline HttpAnswer HeldBeforeHead(Family family, HANDLE gate) {
+// The family's good answer, held on `gate` before its head or half-way through its body.
+inline HttpAnswer HeldAnswer(Family family, HANDLE gate, bool midBody = false) {
     HttpAnswer answer{200, "OK", {}, FamilyService::Good(family)};
     answer.hold = gate;
-    answer.holdBeforeHead = true;
+    answer.holdBeforeHead = !midBody;
+    answer.holdAfterBytes = midBody ? answer.body.size() / 2 : 0;
     return answer;
 }
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,15 +28,16 @@ using test::WaitForRequest;
 constexpr char kHost[] = "svc.tarnix.example";
 constexpr char kPath[] = "/vft/gatekeeper.ashx?op=probe&att=a%20b&x=1";
 
-// What one fetch read: the stream's position as handed over, and the body.
-struct FetchOutcome {
+// What one fetch gave: its status, the stream's position as handed over, and the body.
+struct Fetched {
+    HRESULT status = E_PENDING;
     ULONGLONG position = ~0ull;
     std::string body;
 };
 
 class FetchProbe : public CQueryRequest {
 public:
-    explicit FetchProbe(FetchOutcome& outcome) : m_outcome(outcome) {}
+    Fetched fetched;
 
 protected:
     void Process() override {
@@ -45,118 +45,91 @@ protected:
         LARGE_INTEGER zero = {};
         ULARGE_INTEGER position = {};
         stream->Seek(zero, STREAM_SEEK_CUR, &position);
-        m_outcome.position = position.QuadPart;
+        fetched.position = position.QuadPart;
         char block[1024];
         for (ULONG read = 0; SUCCEEDED(stream->Read(block, sizeof block, &read)) && read > 0;)
-            m_outcome.body.append(block, read);
+            fetched.body.append(block, read);
         SetFinished();
     }
-
-private:
-    FetchOutcome& m_outcome;
 };
 
-// Records every WinINet handle the chains open and close, in order.
-struct HandleLog {
-    struct Event {
-        bool opened;
-        InetLevel level;
-        HINTERNET handle;
-    };
-    static inline CriticalSection guard;
-    static inline std::vector<Event> events;
+// Every WinINet handle the chains open and close, in order.
+struct HandleEvent { bool opened; InetLevel level; HINTERNET handle; };
+CriticalSection g_logGuard;
+std::vector<HandleEvent> g_log;
 
-    static void Record(bool opened, InetLevel level, HINTERNET h) {
-        Lock lock(guard);
-        events.push_back({opened, level, h});
+void Log(bool opened, InetLevel level, HINTERNET handle) {
+    Lock lock(g_logGuard);
+    g_log.push_back({opened, level, handle});
+}
+
+std::vector<HandleEvent> TakeLog() {
+    Lock lock(g_logGuard);
+    return std::exchange(g_log, {});
+}
+
+// Every handle opened was closed once, children before their parents.
+void ExpectAllClosedChildFirst(const std::vector<HandleEvent>& events) {
+    EXPECT_FALSE(events.empty());
+    std::vector<HINTERNET> open;
+    for (const HandleEvent& e : events) {
+        if (e.opened) {
+            open.push_back(e.handle);
+        } else {
+            ASSERT_FALSE(open.empty()) << "a handle closed twice";
+            EXPECT_EQ(open.back(), e.handle) << "request, then connection, then session";
+            open.pop_back();
+        }
     }
-    static void Opened(InetLevel level, HINTERNET h) { Record(true, level, h); }
-    static void Closing(InetLevel level, HINTERNET h) { Record(false, level, h); }
-    static std::vector<Event> Take() {
-        Lock lock(guard);
-        return std::exchange(events, {});
-    }
-};
+    EXPECT_TRUE(open.empty()) << "a handle left open";
+}
 
 class FetchToStreamTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(S_OK, TARNIXInitialize(0));
-        HandleLog::Take();
-        InetHandleObservers() = {&HandleLog::Opened, &HandleLog::Closing};
+        TakeLog();
+        InetHandleObservers() = {[](InetLevel level, HINTERNET h) { Log(true, level, h); },
+                                 [](InetLevel level, HINTERNET h) { Log(false, level, h); }};
     }
     void TearDown() override {
         TARNIXTerminate();
         InetHandleObservers() = {nullptr, nullptr};
     }
 
-    // Runs a probe as an export would; its final status.
-    static HRESULT Fetch(FetchOutcome& outcome, const char* host = kHost) {
-        auto* probe = new FetchProbe(outcome);
+    // Runs a probe as an export would.
+    static Fetched Fetch(const char* host = kHost) {
+        auto* probe = new FetchProbe;
         probe->AddRef();
         probe->Configure(host, kPath);
         QueueOnGeneralPool(probe->Job());
-        const HRESULT hr = WaitForRequest(static_cast<IQueryRequest*>(probe));
+        const HRESULT status = WaitForRequest(static_cast<IQueryRequest*>(probe));
+        Fetched fetched = probe->fetched;
         probe->Release();
-        return hr;
-    }
-
-    // Every handle opened was closed once, children before their parents.
-    static void ExpectAllClosedChildFirst(const std::vector<HandleLog::Event>& events) {
-        std::vector<InetLevel> opened, closed;
-        for (const auto& e : events) (e.opened ? opened : closed).push_back(e.level);
-        ASSERT_FALSE(opened.empty());
-        EXPECT_EQ(opened.size(), closed.size()) << "every handle opened is closed";
-        std::vector<InetLevel> expectedClosing(opened.rbegin(), opened.rend());
-        EXPECT_EQ(expectedClosing, closed) << "request, then connection, then session";
-        for (const auto& e : events) {
-            if (!e.opened) continue;
-            int closes = 0;
-            for (const auto& c : events) closes += !c.opened && c.handle == e.handle;
-            EXPECT_EQ(1, closes);
-        }
+        fetched.status = status;
+        return fetched;
     }
 
     TestService service;
     ProxySetting proxy{service.Port()};
 };
 
-TEST_F(FetchToStreamTest, SendsAnHttp10GetAndClosesEveryHandleChildFirst) {
-    service.On("op=probe", HttpAnswer{200, "OK", {}, "<ok/>"});
-    FetchOutcome outcome;
-    ASSERT_EQ(S_OK, Fetch(outcome));
-    EXPECT_EQ("<ok/>", outcome.body);
-    EXPECT_EQ(0u, outcome.position) << "the stream is given back rewound";
-
-    ASSERT_EQ(1u, service.RequestCount());
-    // Through a proxy the request line carries the absolute address, default port included.
-    EXPECT_EQ(std::string("GET http://") + kHost + ":80" + kPath + " HTTP/1.0", service.Requests()[0].requestLine);
-    ExpectAllClosedChildFirst(HandleLog::Take());
-}
-
-TEST_F(FetchToStreamTest, AnUnresolvableNameFailsWithTheWinInetError) {
-    ProxySetting direct = ProxySetting::Off();
-    FetchOutcome outcome;
-    EXPECT_EQ(static_cast<HRESULT>(0x80072EE7), Fetch(outcome, "no-such-host.invalid"));
-    EXPECT_EQ("", outcome.body);
-    std::vector<HandleLog::Event> events = HandleLog::Take();
-    ExpectAllClosedChildFirst(events);
-    int requests = 0;
-    for (const auto& e : events) requests += e.opened && e.level == InetLevel::Request;
-    EXPECT_EQ(1, requests) << "the name is resolved at the send, after the request was opened";
-}
-
-// Nothing is written to the platform's cache (the sign-in address carries a password) and nothing
-// is served from it: an answer that invites caching is fetched again, with the same request.
-TEST_F(FetchToStreamTest, ThePlatformsCacheIsNeitherWrittenNorRead) {
-    HttpAnswer cacheable{200, "OK", {{"Cache-Control", "public, max-age=86400"}, {"Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT"}}, "<ok/>"};
-    service.On("op=probe", cacheable);
-    FetchOutcome first, second;
-    ASSERT_EQ(S_OK, Fetch(first));
-    ASSERT_EQ(S_OK, Fetch(second));
-    EXPECT_EQ("<ok/>", second.body);
+// Two fetches of an answer that invites caching: nothing is written to the platform's cache (the
+// sign-in address carries a password) and nothing is served from it, so each goes out the same.
+TEST_F(FetchToStreamTest, SendsAnHttp10GetPastThePlatformsCacheAndClosesEveryHandleChildFirst) {
+    service.On("op=probe", HttpAnswer{200, "OK", {{"Cache-Control", "public, max-age=86400"},
+                                                  {"Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT"}}, "<ok/>"});
+    for (int i = 0; i < 2; ++i) {
+        const Fetched fetched = Fetch();
+        ASSERT_EQ(S_OK, fetched.status);
+        EXPECT_EQ("<ok/>", fetched.body);
+        EXPECT_EQ(0u, fetched.position) << "the stream is given back rewound";
+        ExpectAllClosedChildFirst(TakeLog());
+    }
     ASSERT_EQ(2u, service.RequestCount()) << "the second answer came from the cache";
-    auto sent = service.Requests();
+    const auto sent = service.Requests();
+    // Through a proxy the request line carries the absolute address, default port included.
+    EXPECT_EQ(std::string("GET http://") + kHost + ":80" + kPath + " HTTP/1.0", sent[0].requestLine);
     EXPECT_EQ(sent[0].raw, sent[1].raw);
 
     std::vector<char> entry(16384);
@@ -168,6 +141,18 @@ TEST_F(FetchToStreamTest, ThePlatformsCacheIsNeitherWrittenNorRead) {
         size = static_cast<DWORD>(entry.size());
     }
     if (find) FindCloseUrlCache(find);
+}
+
+TEST_F(FetchToStreamTest, AnUnresolvableNameFailsWithTheWinInetError) {
+    ProxySetting direct = ProxySetting::Off();
+    const Fetched fetched = Fetch("no-such-host.invalid");
+    EXPECT_EQ(static_cast<HRESULT>(0x80072EE7), fetched.status);
+    EXPECT_EQ("", fetched.body);
+    const std::vector<HandleEvent> events = TakeLog();
+    ExpectAllClosedChildFirst(events);
+    int requests = 0;
+    for (const auto& e : events) requests += e.opened && e.level == InetLevel::Request;
+    EXPECT_EQ(1, requests) << "the name is resolved at the send, after the request was opened";
 }
 
 // A platform call that fails without saying why is still a failure: a read that ended the body

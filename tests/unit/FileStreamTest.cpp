@@ -50,7 +50,9 @@ TEST(FileStream, SeeksFromEachOriginAndRefusesAnyOther) {
     EXPECT_EQ(4u, Position(stream.get())) << "the pointer stays at the new end";
 }
 
-TEST(FileStream, StatTellsSizeTypeAndTimesButNoName) {
+// A stream on a named file tells its size, type and times but no name, and answers IStream and
+// IUnknown only.
+TEST(FileStream, StatTellsSizeTypeAndTimesAndQueryInterfaceIStreamOnly) {
     const std::string name = test::TempPath("tarnix-stat-probe.txt");
     ComPtr<IStream> stream = OpenFileStream(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
                                             nullptr);
@@ -67,12 +69,7 @@ TEST(FileStream, StatTellsSizeTypeAndTimesButNoName) {
     EXPECT_EQ(0u, stat.clsid.Data1);
     EXPECT_EQ(E_NOTIMPL, stream->Commit(0));
     EXPECT_EQ(E_NOTIMPL, stream->Clone(nullptr));
-    stream.reset();
-    DeleteFileA(name.c_str());
-}
 
-TEST(FileStream, AnswersIStreamAndIUnknownOnly) {
-    ComPtr<IStream> stream = CreateTempFileStream();
     for (const IID* iid : {&IID_IStream, &IID_IUnknown}) {
         void* out = nullptr;
         ASSERT_EQ(S_OK, stream->QueryInterface(*iid, &out));
@@ -82,6 +79,8 @@ TEST(FileStream, AnswersIStreamAndIUnknownOnly) {
     void* untouched = reinterpret_cast<void*>(0xdeadbeef);
     EXPECT_EQ(E_NOINTERFACE, stream->QueryInterface(IID_ISequentialStream, &untouched));
     EXPECT_EQ(reinterpret_cast<void*>(0xdeadbeef), untouched);
+    stream.reset();
+    DeleteFileA(name.c_str());
 }
 
 }  // namespace

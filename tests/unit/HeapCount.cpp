@@ -1,8 +1,11 @@
-#include "HeapCount.h"
-
+// The C++ heap blocks of the unit test program (the library's own objects among them), counted by
+// its replaced operator new and delete, so that a leak of the library's own allocations shows
+// exactly, apart from the platform's heaps. The other forms of new and delete (arrays, sizes,
+// nothrow) are the runtime's, which call these two.
 #include <malloc.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -10,22 +13,6 @@ namespace {
 
 volatile LONG64 g_blocks = 0;
 volatile LONG64 g_bytes = 0;
-
-void* Allocate(size_t size) noexcept {
-    void* block = std::malloc(size ? size : 1);
-    if (block) {
-        InterlockedIncrement64(&g_blocks);
-        InterlockedAdd64(&g_bytes, static_cast<LONG64>(_msize(block)));
-    }
-    return block;
-}
-
-void Free(void* block) noexcept {
-    if (!block) return;
-    InterlockedDecrement64(&g_blocks);
-    InterlockedAdd64(&g_bytes, -static_cast<LONG64>(_msize(block)));
-    std::free(block);
-}
 
 }  // namespace
 
@@ -37,15 +24,16 @@ int64_t LiveHeapBytes() noexcept { return g_bytes; }
 }  // namespace tarnix::test
 
 void* operator new(size_t size) {
-    if (void* block = Allocate(size)) return block;
-    throw std::bad_alloc();
+    void* block = std::malloc(size ? size : 1);
+    if (!block) throw std::bad_alloc();
+    InterlockedIncrement64(&g_blocks);
+    InterlockedAdd64(&g_bytes, static_cast<LONG64>(_msize(block)));
+    return block;
 }
-void* operator new[](size_t size) { return operator new(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* block) noexcept { Free(block); }
-void operator delete[](void* block) noexcept { Free(block); }
-void operator delete(void* block, size_t) noexcept { Free(block); }
-void operator delete[](void* block, size_t) noexcept { Free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { Free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { Free(block); }
+
+void operator delete(void* block) noexcept {
+    if (!block) return;
+    InterlockedDecrement64(&g_blocks);
+    InterlockedAdd64(&g_bytes, -static_cast<LONG64>(_msize(block)));
+    std::free(block);
+}

@@ -11,72 +11,65 @@
 #include <vector>
 
 #include "Families.h"
-#include "HeapCount.h"
 #include "RequestWait.h"
 #include "frame/Library.h"
 
 namespace tarnix {
+namespace test {
+// The C++ heap of this program (the library's own objects among it), counted by its replaced
+// operator new and delete (HeapCount.cpp), so that a leak of them shows apart from the platform's heaps.
+int64_t LiveHeapBlocks() noexcept;
+int64_t LiveHeapBytes() noexcept;
+}  // namespace test
 namespace {
 
 using test::Family;
 using test::FamilyService;
-using test::HeldBeforeHead;
 using test::HoldsNothing;
-using test::HttpAnswer;
 
-// The process's open handles and private bytes. Wine answers GetProcessHandleCount with 0 and
-// leaves PrivateUsage at 0: there the system's handle table is counted instead, and the commit
-// charge (PagefileUsage, which Windows keeps equal to PrivateUsage) stands for private bytes.
+// The handles in the system's table that belong to this process.
+DWORD HandlesInSystemTable() {
+    struct Entry { ULONG process; BYTE type, flags; USHORT value; void* object; ULONG access; };
+    using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<char> table(1 << 20);
+    ULONG length = 0;
+    LONG status;
+    constexpr ULONG kSystemHandleInformation = 16;
+    while ((status = query(kSystemHandleInformation, table.data(), static_cast<ULONG>(table.size()), &length)) ==
+           static_cast<LONG>(0xC0000004))  // too small
+        table.resize(table.size() * 2);
+    if (status != 0) return 0;
+    const ULONG count = *reinterpret_cast<const ULONG*>(table.data());
+    const auto* entries = reinterpret_cast<const Entry*>(table.data() + sizeof(void*));
+    DWORD mine = 0;
+    for (ULONG i = 0; i < count; ++i) mine += (entries[i].process & 0xFFFF) == (GetCurrentProcessId() & 0xFFFF);
+    return mine;
+}
+
+// The process's open handles and private bytes, and the test program's C++ heap. Wine answers
+// GetProcessHandleCount with 0 and leaves PrivateUsage at 0: there the system's handle table is
+// counted instead, and the commit charge (PagefileUsage, which Windows keeps equal to PrivateUsage)
+// stands for private bytes.
 struct ProcessUse {
-    DWORD handles = 0;
-    SIZE_T privateBytes = 0;
-    int64_t heapBlocks = 0, heapBytes = 0;
+    long long handles = 0, privateBytes = 0, heapBlocks = test::LiveHeapBlocks(), heapBytes = test::LiveHeapBytes();
 
-    static ProcessUse Now() {
-        ProcessUse use;
-        use.heapBlocks = test::LiveHeapBlocks();
-        use.heapBytes = test::LiveHeapBytes();
-        GetProcessHandleCount(GetCurrentProcess(), &use.handles);
-        if (use.handles == 0) use.handles = HandlesInSystemTable();
+    ProcessUse() {
+        DWORD count = 0;
+        GetProcessHandleCount(GetCurrentProcess(), &count);
+        handles = count ? count : HandlesInSystemTable();
         PROCESS_MEMORY_COUNTERS_EX counters = {};
         counters.cb = sizeof counters;
         GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-        use.privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
-        return use;
-    }
-
-private:
-    static DWORD HandlesInSystemTable() {
-        struct Entry {
-            ULONG process;
-            BYTE type, flags;
-            USHORT value;
-            void* object;
-            ULONG access;
-        };
-        using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-        const auto query = reinterpret_cast<Query>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-        std::vector<char> table(1 << 20);
-        ULONG length = 0;
-        LONG status;
-        constexpr ULONG kSystemHandleInformation = 16;
-        while ((status = query(kSystemHandleInformation, table.data(), static_cast<ULONG>(table.size()), &length)) ==
-               static_cast<LONG>(0xC0000004))  // too small
-            table.resize(table.size() * 2);
-        if (status != 0) return 0;
-        const ULONG count = *reinterpret_cast<const ULONG*>(table.data());
-        const auto* entries = reinterpret_cast<const Entry*>(table.data() + sizeof(void*));
-        DWORD mine = 0;
-        for (ULONG i = 0; i < count; ++i) mine += (entries[i].process & 0xFFFF) == (GetCurrentProcessId() & 0xFFFF);
-        return mine;
+        privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
     }
 };
 
 class LoadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(test::Holdings::Now().None()) << test::Holdings::Now().Text();
+        ASSERT_EQ("", test::Holdings());
         ASSERT_EQ(S_OK, TARNIXInitialize(0));
     }
     void TearDown() override {
@@ -86,35 +79,29 @@ protected:
         CloseHandle(gate);
     }
 
+    using Started = std::deque<std::pair<Family, IRequest*>>;
+    // Takes the oldest request started to its end: it must succeed with the good results.
+    static void FinishOldest(Started& started) {
+        const auto [family, request] = started.front();
+        started.pop_front();
+        EXPECT_EQ(S_OK, test::WaitForRequest(request)) << FamilyService::Name(family);
+        EXPECT_EQ(FamilyService::Expected(family, FamilyService::Good(family)), FamilyService::Results(family, request));
+        request->Release();
+    }
+
     // Runs `total` requests of the families in turn, at most `inFlight` at a time; every
-    // `abandonEvery`-th one the host lets go of as soon as it has started. Each that runs to its
-    // end must succeed with the good results.
+    // `abandonEvery`-th one the host lets go of as soon as it has started.
     void Run(size_t total, size_t inFlight, size_t abandonEvery) {
-        struct Started {
-            Family family;
-            IRequest* request;
-        };
-        std::deque<Started> running;
-        auto finishOldest = [&] {
-            Started oldest = running.front();
-            running.pop_front();
-            EXPECT_EQ(S_OK, test::WaitForRequest(oldest.request)) << FamilyService::Name(oldest.family);
-            EXPECT_EQ(FamilyService::Expected(oldest.family, FamilyService::Good(oldest.family)),
-                      FamilyService::Results(oldest.family, oldest.request));
-            oldest.request->Release();
-        };
+        Started running;
         for (size_t i = 0; i < total; ++i) {
             const Family family = Family(i % test::kFamilyCount);
             IRequest* request = nullptr;
             ASSERT_EQ(S_OK, families.Start(family, &request));
-            if (abandonEvery && i % abandonEvery == abandonEvery - 1) {
-                request->Release();
-                continue;
-            }
-            running.push_back({family, request});
-            if (running.size() >= inFlight) finishOldest();
+            if (abandonEvery && i % abandonEvery == abandonEvery - 1) request->Release();
+            else running.emplace_back(family, request);
+            if (running.size() >= inFlight) FinishOldest(running);
         }
-        while (!running.empty()) finishOldest();
+        while (!running.empty()) FinishOldest(running);
     }
 
     FamilyService families;
@@ -125,19 +112,16 @@ TEST_F(LoadTest, TwoThousandRequestsLeaveNothingBehind) {
     families.service.KeepRequests(false);
     Run(500, 12, 7);  // the platform's and the runtime's first-use allocations, and the heap's growth to its working size
     ASSERT_TRUE(HoldsNothing());
-    const ProcessUse before = ProcessUse::Now();
+    const ProcessUse before;
     const DWORD start = GetTickCount();
     Run(2000, 12, 7);
     const DWORD elapsed = GetTickCount() - start;
     ASSERT_TRUE(HoldsNothing());
-    const ProcessUse after = ProcessUse::Now();
-    std::printf("[ figures  ] 2000 requests in %lu ms: handles %lu -> %lu, private bytes %lu KiB -> %lu KiB, "
-                "C++ heap blocks %lld -> %lld (%lld -> %lld bytes)\n",
-                static_cast<unsigned long>(elapsed), static_cast<unsigned long>(before.handles),
-                static_cast<unsigned long>(after.handles), static_cast<unsigned long>(before.privateBytes / 1024),
-                static_cast<unsigned long>(after.privateBytes / 1024), static_cast<long long>(before.heapBlocks),
-                static_cast<long long>(after.heapBlocks), static_cast<long long>(before.heapBytes),
-                static_cast<long long>(after.heapBytes));
+    const ProcessUse after;
+    std::printf("[ figures  ] 2000 requests in %lu ms: handles %lld -> %lld, private bytes %lld KiB -> %lld KiB, "
+                "C++ heap blocks %lld -> %lld (%lld -> %lld bytes)\n", static_cast<unsigned long>(elapsed),
+                before.handles, after.handles, before.privateBytes / 1024, after.privateBytes / 1024,
+                before.heapBlocks, after.heapBlocks, before.heapBytes, after.heapBytes);
     // The library's own objects: exactly as many as before, give or take the local service's
     // bookkeeping of its last connection.
     EXPECT_LE(after.heapBlocks, before.heapBlocks + 8);
@@ -164,9 +148,9 @@ TEST_F(LoadTest, AFullQueueRefusesOneMoreAndLosesNone) {
     for (const auto& pool : pools) {
         SCOPED_TRACE(pool.pool);
         ResetEvent(gate);
-        families.SetFault(pool.queued[0], HeldBeforeHead(pool.queued[0], gate));
+        families.SetFault(pool.queued[0], test::HeldAnswer(pool.queued[0], gate));
         const size_t served = families.service.RequestCount();
-        std::vector<std::pair<Family, IRequest*>> started;
+        Started started;
         for (ULONG i = 0; i < pool.workers + kPoolQueueLimit; ++i) {
             const Family family = pool.queued[i < pool.workers ? 0 : i % pool.queued.size()];
             IRequest* request = nullptr;
@@ -175,21 +159,16 @@ TEST_F(LoadTest, AFullQueueRefusesOneMoreAndLosesNone) {
             if (i + 1 == pool.workers) ASSERT_TRUE(families.service.WaitForRequests(served + pool.workers, 20000));
         }
         IRequest* extra = reinterpret_cast<IRequest*>(0x5eed);
-        const HRESULT hr = families.Start(pool.queued.back(), &extra);
-        EXPECT_EQ(E_FAIL, hr);
+        EXPECT_EQ(E_FAIL, families.Start(pool.queued.back(), &extra));
         EXPECT_EQ(nullptr, extra) << "nothing handed out";
         EXPECT_EQ(static_cast<LONG>(started.size()), LiveRequestCount()) << "the refused request is gone";
 
         SetEvent(gate);
-        for (auto& [family, request] : started) {
-            EXPECT_EQ(S_OK, test::WaitForRequest(request)) << FamilyService::Name(family);
-            EXPECT_EQ(FamilyService::Expected(family, FamilyService::Good(family)), FamilyService::Results(family, request));
-            request->Release();
-        }
+        while (!started.empty()) FinishOldest(started);
         families.ClearFaults();
         ASSERT_TRUE(HoldsNothing());
-        std::printf("[ figures  ] %s: %lu waiting requests, one more refused (E_FAIL), all %zu run to their end\n",
-                    pool.pool, static_cast<unsigned long>(kPoolQueueLimit), started.size());
+        std::printf("[ figures  ] %s: %lu waiting requests, one more refused (E_FAIL), all %lu run to their end\n",
+                    pool.pool, static_cast<unsigned long>(kPoolQueueLimit), pool.workers + kPoolQueueLimit);
     }
 }
 
@@ -197,12 +176,7 @@ TEST_F(LoadTest, AFullQueueRefusesOneMoreAndLosesNone) {
 // held by the host: it returns within the pools' stop wait; what the host holds reports E_ABORT
 // (given up on the wire) or stays pending (dropped from the queue), and goes when released.
 TEST_F(LoadTest, TheLastTerminateWithWorkInFlightAndRequestsStillHeld) {
-    for (int f = 0; f < test::kFamilyCount; ++f) {
-        HttpAnswer answer{200, "OK", {}, FamilyService::Good(Family(f))};
-        answer.hold = gate;
-        answer.holdAfterBytes = answer.body.size() / 2;
-        families.SetFault(Family(f), answer);
-    }
+    for (int f = 0; f < test::kFamilyCount; ++f) families.SetFault(Family(f), test::HeldAnswer(Family(f), gate, true));
     std::vector<IRequest*> held;
     for (int round = 0; round < 3; ++round) {
         for (int f = 0; f < test::kFamilyCount; ++f) {

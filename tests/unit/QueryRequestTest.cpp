@@ -53,17 +53,13 @@ protected:
 };
 
 TEST_F(QueryRequestTest, WhatProcessRaisesBecomesTheStatus) {
-    struct Case {
-        const char* what;
-        std::function<void()> raise;
-        HRESULT status;
-    } cases[] = {
+    const struct { const char* what; void (*raise)(); HRESULT status; } cases[] = {
         {"an HRESULT", [] { ThrowHr(0x80070005); }, static_cast<HRESULT>(0x80070005)},
         {"a foreign exception", [] { throw std::runtime_error("boom"); }, E_FAIL},
         {"an integer", [] { throw 42; }, E_FAIL},
         {"lack of memory", [] { throw std::bad_alloc(); }, E_OUTOFMEMORY},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         IQueryRequest* request = Start(new ScriptedRequest([&](ScriptedRequest& r) {
             r.SetValue(0, "name", "partial");
@@ -83,40 +79,39 @@ TEST_F(QueryRequestTest, WhatProcessRaisesBecomesTheStatus) {
     }
 }
 
-// A finished request holding the rows a script wrote.
-class FinishedRequestTest : public QueryRequestTest {
-protected:
-    IQueryRequest* Finished(ScriptedRequest::Script write) {
-        IQueryRequest* request = Start(new ScriptedRequest([write](ScriptedRequest& r) {
-            write(r);
-            r.SetFinished();
-        }));
-        EXPECT_EQ(S_OK, WaitForRequest(request));
-        return request;
-    }
-    static std::string Value(IQueryRequest* request, ULONG row, const char* name) {
-        char buffer[256] = {};
-        HRESULT hr = request->GetValue(row, name, buffer, sizeof buffer);
-        return SUCCEEDED(hr) ? std::string(buffer) : "<error>";
-    }
-};
-
-TEST_F(FinishedRequestTest, AValueNeedsItsLengthPlusOneBytes) {
-    IQueryRequest* request = Finished([](ScriptedRequest& r) {
+// A finished request as a host reads it: rows up to the highest written, names without case, the
+// later of two writes, and a value handed out only into room for it and its terminator.
+TEST_F(QueryRequestTest, AFinishedRequestHandsOutTheRowsItsScriptWrote) {
+    IQueryRequest* request = Start(new ScriptedRequest([](ScriptedRequest& r) {
+        r.SetValue(0, "Name", "first");
+        r.SetValue(2, "Name", "third");
+        r.SetValue(0, "NAME", "second write");
+        r.SetValue(0, nullptr, nullptr);
         r.SetValue(0, "ticket", "abcdef");
         r.SetValue(0, "empty", "");
-    });
+        r.SetFinished();
+    }));
+    ASSERT_EQ(S_OK, WaitForRequest(request));
+    const auto value = [&](ULONG row, const char* name) {
+        char buffer[256] = {};
+        return SUCCEEDED(request->GetValue(row, name, buffer, sizeof buffer)) ? std::string(buffer) : "<error>";
+    };
+    EXPECT_EQ(3u, request->GetRowCount());
+    EXPECT_EQ("second write", value(0, "name"));
+    EXPECT_EQ("third", value(2, "name"));
+    EXPECT_EQ("<error>", value(1, "name"));
+    EXPECT_EQ("", value(0, "")) << "a null name and value are stored as empty text";
+    EXPECT_EQ("", value(0, nullptr));
+
     ULONG length = 0;
     ASSERT_EQ(S_OK, request->GetValueLength(0, "ticket", &length));
     EXPECT_EQ(6u, length);
-
     char buffer[8];
     std::memset(buffer, 'x', sizeof buffer);
     EXPECT_EQ(E_INVALIDARG, request->GetValue(0, "ticket", buffer, 6));
     EXPECT_EQ(0, std::memcmp(buffer, "xxxxxxxx", 8)) << "a refused buffer stays untouched";
     EXPECT_EQ(S_OK, request->GetValue(0, "ticket", buffer, 7));
     EXPECT_EQ(0, std::memcmp(buffer, "abcdef\0x", 8)) << "the value and its terminator, nothing more";
-
     ASSERT_EQ(S_OK, request->GetValueLength(0, "empty", &length));
     EXPECT_EQ(0u, length);
     EXPECT_EQ(E_INVALIDARG, request->GetValue(0, "empty", buffer, 0));
@@ -128,26 +123,6 @@ TEST_F(FinishedRequestTest, AValueNeedsItsLengthPlusOneBytes) {
     EXPECT_EQ(E_POINTER, request->GetValue(0, "ticket", nullptr, 7));
     EXPECT_EQ(E_POINTER, request->GetStatus(nullptr));
     request->Release();
-}
-
-TEST_F(FinishedRequestTest, RowsCountToTheHighestWrittenAndRepeatsGiveTheLaterValue) {
-    IQueryRequest* request = Finished([](ScriptedRequest& r) {
-        r.SetValue(0, "Name", "first");
-        r.SetValue(2, "Name", "third");
-        r.SetValue(0, "NAME", "second write");
-        r.SetValue(0, nullptr, nullptr);
-    });
-    EXPECT_EQ(3u, request->GetRowCount());
-    EXPECT_EQ("second write", Value(request, 0, "name"));
-    EXPECT_EQ("third", Value(request, 2, "name"));
-    EXPECT_EQ("<error>", Value(request, 1, "name"));
-    EXPECT_EQ("", Value(request, 0, "")) << "a null name and value are stored as empty text";
-    EXPECT_EQ("", Value(request, 0, nullptr));
-    request->Release();
-
-    IQueryRequest* empty = Finished([](ScriptedRequest&) {});
-    EXPECT_EQ(0u, empty->GetRowCount());
-    empty->Release();
 }
 
 TEST_F(QueryRequestTest, QueryInterfaceAnswersIUnknownAsTheMainInterface) {

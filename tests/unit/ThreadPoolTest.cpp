@@ -117,32 +117,28 @@ LONG CALLBACK CatchDebugLine(EXCEPTION_POINTERS* info) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-TEST(ThreadPoolTest, WorkerReportsAThrowingJobAndTakesTheNext) {
-    const std::pair<const char*, void (*)()> throwers[] = {
-        {"HResultError", [] { ThrowHr(E_UNEXPECTED); }},
-        {"std::runtime_error", [] { throw std::runtime_error("job failed"); }},
-        {"int", [] { throw 7; }},
-    };
-    for (const auto& [name, raise] : throwers) {
-        SCOPED_TRACE(name);
-        std::deque<JobProbe> probes;
-        StartedPool pool(probes, 1, 10);
-        JobProbe &throwing = probes.emplace_back(), &next = probes.emplace_back();
-        throwing.action = raise;
-        g_debugLines.clear();
-        PVOID catcher = AddVectoredExceptionHandler(1, &CatchDebugLine);
-        EXPECT_EQ(pool.Queue(throwing), S_OK);
-        EXPECT_EQ(pool.Queue(next), S_OK);
-        EXPECT_TRUE(next.WaitFinished());
-        pool.Stop();
-        RemoveVectoredExceptionHandler(catcher);
-        EXPECT_TRUE(throwing.Settled(1));
-        EXPECT_TRUE(next.Settled(1));
-        EXPECT_EQ(next.thread, throwing.thread) << "the next job ran on another worker";
-        const decltype(g_debugLines) expected = {
-            {throwing.thread, "Thread.cpp(35): Caught unhandled exception in CThreadPool::ThreadProc\r\n"}};
-        EXPECT_EQ(g_debugLines, expected);
+// Three jobs throwing in turn (an HRESULT, a foreign exception, an integer), then one that does not:
+// the one worker reports each throw and takes the next job.
+TEST(ThreadPoolTest, WorkerReportsEachThrowingJobAndTakesTheNext) {
+    std::deque<JobProbe> probes;
+    StartedPool pool(probes, 1, 10);
+    for (void (*raise)() :
+         {+[] { ThrowHr(E_UNEXPECTED); }, +[] { throw std::runtime_error("job failed"); }, +[] { throw 7; }})
+        probes.emplace_back().action = raise;
+    const JobProbe& next = probes.emplace_back();
+    g_debugLines.clear();
+    PVOID catcher = AddVectoredExceptionHandler(1, &CatchDebugLine);
+    for (JobProbe& probe : probes) EXPECT_EQ(pool.Queue(probe), S_OK);
+    EXPECT_TRUE(next.WaitFinished());
+    pool.Stop();
+    RemoveVectoredExceptionHandler(catcher);
+    for (const JobProbe& probe : probes) {
+        EXPECT_TRUE(probe.Settled(1));
+        EXPECT_EQ(probe.thread, next.thread) << "a job ran on another worker";
     }
+    const decltype(g_debugLines) expected(
+        3, {next.thread, "Thread.cpp(35): Caught unhandled exception in CThreadPool::ThreadProc\r\n"});
+    EXPECT_EQ(g_debugLines, expected);
 }
 
 }  // namespace
