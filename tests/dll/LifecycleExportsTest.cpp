@@ -1,11 +1,18 @@
-// The lifecycle exports through tarnix.dll, as the host calls them.
+// The lifecycle exports through tarnix.dll, as the host calls them, and what every request export
+// does outside them.
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
+#include <string>
 
+#include "ProxySetting.h"
+#include "RequestWait.h"
+#include "TestFiles.h"
+#include "TestService.h"
 #include "tarnix.h"
 
 namespace {
@@ -43,6 +50,60 @@ TEST(LifecycleExports, WorkersLiveFromTheFirstInitializeToTheLastTerminate) {
         EXPECT_EQ(NewThreads(before).size(), 0u) << "workers outlived the last terminate";
         TARNIXTerminate();
     }
+}
+
+template <class T>
+T** As(IRequest** out) { return reinterpret_cast<T**>(out); }
+
+const std::string kLocalFile = tarnix::test::TempPath("tarnix-lifecycle-test.ged");
+
+// Every export that starts a request, with arguments that would make one.
+const struct {
+    const char* name;
+    HRESULT (*start)(IRequest**);
+} kRequestExports[] = {
+    {"TarnixLogin", [](IRequest** r) { return TarnixLogin("u", "p", As<IQueryRequest>(r)); }},
+    {"TarnixListUserSites", [](IRequest** r) { return TarnixListUserSites("t", As<IQueryRequest>(r)); }},
+    {"TarnixListOnlineFamilyTrees", [](IRequest** r) { return TarnixListOnlineFamilyTrees("t", "c", As<IQueryRequest>(r)); }},
+    {"TarnixCheckVelmoraFamilyTreeVersion",
+     [](IRequest** r) { return TarnixCheckVelmoraFamilyTreeVersion("1", "1", "1", "", As<IQueryRequest>(r)); }},
+    {"TarnixSearchTree", [](IRequest** r) { return TarnixSearchTree("s", 0, 0, 0, 0, 0, 0, 0, 0, 0, As<ISearchCountRequest>(r)); }},
+    {"TarnixSearchData", [](IRequest** r) { return TarnixSearchData("s", 0, 0, 0, 0, 0, 0, 0, 0, 0, As<ISearchCountRequest>(r)); }},
+    {"TarnixGetInternetFile", [](IRequest** r) { return TarnixGetInternetFile("files.example", "/f", As<IDownloadRequest>(r)); }},
+    {"TarnixDownloadOnlineFamilyTree",
+     [](IRequest** r) { return TarnixDownloadOnlineFamilyTree("t", "c", nullptr, "b", As<IDownloadRequest>(r)); }},
+    {"TarnixCreateOnlineFamilyTree",
+     [](IRequest** r) { return TarnixCreateOnlineFamilyTree("t", kLocalFile.c_str(), "1", "n", 0, "c", r); }},
+    {"TarnixUpdateOnlineFamilyTree", [](IRequest** r) { return TarnixUpdateOnlineFamilyTree("t", kLocalFile.c_str(), "7", "c", r); }},
+    {"TarnixExportOnlineFamilyTree", [](IRequest** r) { return TarnixExportOnlineFamilyTree("t", "7", "c", r); }},
+};
+
+// Before the first initialize and after the last terminate there are no pools: no request starts
+// and nothing is handed out. A null out-parameter is refused either way and queues nothing: a
+// request started after all of them is the only one the service receives.
+TEST(LifecycleExports, RequestsStartOnlyWhileInitializedAndOnlyIntoAnOutParameter) {
+    tarnix::test::TestService service;
+    tarnix::test::ProxySetting proxy(service.Port());
+    std::ofstream(kLocalFile) << "0 HEAD\r\n0 TRLR\r\n";
+    for (bool initialized : {false, true, false}) {
+        if (initialized) ASSERT_EQ(S_OK, TARNIXInitialize(0));
+        for (const auto& e : kRequestExports) {
+            SCOPED_TRACE(std::string(e.name) + (initialized ? ", initialized" : ", not initialized"));
+            EXPECT_EQ(E_POINTER, e.start(nullptr));
+            IRequest* request = reinterpret_cast<IRequest*>(0x1);
+            if (!initialized) EXPECT_EQ(E_FAIL, e.start(&request));
+            EXPECT_EQ(reinterpret_cast<IRequest*>(0x1), request);
+        }
+        if (!initialized) continue;
+        IRequest* request = nullptr;
+        ASSERT_EQ(S_OK, TarnixExportOnlineFamilyTree("t", "7", "c", &request));
+        EXPECT_NE(E_PENDING, tarnix::test::WaitForRequest(request));
+        request->Release();
+        Sleep(100);
+        TARNIXTerminate();
+    }
+    EXPECT_EQ(1u, service.RequestCount());
+    DeleteFileA(kLocalFile.c_str());
 }
 
 }  // namespace
