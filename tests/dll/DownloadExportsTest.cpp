@@ -13,11 +13,7 @@
 
 namespace {
 
-using tarnix::test::HttpAnswer;
-using tarnix::test::ProxySetting;
-using tarnix::test::TestService;
-using tarnix::test::WaitForRequest;
-using namespace tarnix::test;  // the files
+using namespace tarnix::test;
 
 std::string StreamBytes(IStream* stream) {
     std::string bytes(1 << 16, '\0');
