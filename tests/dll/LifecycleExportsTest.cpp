@@ -57,26 +57,25 @@ T** As(IRequest** out) { return reinterpret_cast<T**>(out); }
 
 const std::string kLocalFile = tarnix::test::TempPath("tarnix-lifecycle-test.ged");
 
-// Every export that starts a request, with arguments that would make one.
+// Every export that starts a request, with arguments that would make one, named by its call.
+#define START(call) {#call, [](IRequest** r) { return call; }}
 const struct {
-    const char* name;
+    const char* call;
     HRESULT (*start)(IRequest**);
 } kRequestExports[] = {
-    {"TarnixLogin", [](IRequest** r) { return TarnixLogin("u", "p", As<IQueryRequest>(r)); }},
-    {"TarnixListUserSites", [](IRequest** r) { return TarnixListUserSites("t", As<IQueryRequest>(r)); }},
-    {"TarnixListOnlineFamilyTrees", [](IRequest** r) { return TarnixListOnlineFamilyTrees("t", "c", As<IQueryRequest>(r)); }},
-    {"TarnixCheckVelmoraFamilyTreeVersion",
-     [](IRequest** r) { return TarnixCheckVelmoraFamilyTreeVersion("1", "1", "1", "", As<IQueryRequest>(r)); }},
-    {"TarnixSearchTree", [](IRequest** r) { return TarnixSearchTree("s", 0, 0, 0, 0, 0, 0, 0, 0, 0, As<ISearchCountRequest>(r)); }},
-    {"TarnixSearchData", [](IRequest** r) { return TarnixSearchData("s", 0, 0, 0, 0, 0, 0, 0, 0, 0, As<ISearchCountRequest>(r)); }},
-    {"TarnixGetInternetFile", [](IRequest** r) { return TarnixGetInternetFile("files.example", "/f", As<IDownloadRequest>(r)); }},
-    {"TarnixDownloadOnlineFamilyTree",
-     [](IRequest** r) { return TarnixDownloadOnlineFamilyTree("t", "c", nullptr, "b", As<IDownloadRequest>(r)); }},
-    {"TarnixCreateOnlineFamilyTree",
-     [](IRequest** r) { return TarnixCreateOnlineFamilyTree("t", kLocalFile.c_str(), "1", "n", 0, "c", r); }},
-    {"TarnixUpdateOnlineFamilyTree", [](IRequest** r) { return TarnixUpdateOnlineFamilyTree("t", kLocalFile.c_str(), "7", "c", r); }},
-    {"TarnixExportOnlineFamilyTree", [](IRequest** r) { return TarnixExportOnlineFamilyTree("t", "7", "c", r); }},
+    START(TarnixLogin("u", "p", As<IQueryRequest>(r))),
+    START(TarnixListUserSites("t", As<IQueryRequest>(r))),
+    START(TarnixListOnlineFamilyTrees("t", "c", As<IQueryRequest>(r))),
+    START(TarnixCheckVelmoraFamilyTreeVersion("1", "1", "1", "", As<IQueryRequest>(r))),
+    START(TarnixSearchTree("s", 0, 0, 0, 0, 0, 0, 0, 0, 0, As<ISearchCountRequest>(r))),
+    START(TarnixSearchData("s", 0, 0, 0, 0, 0, 0, 0, 0, 0, As<ISearchCountRequest>(r))),
+    START(TarnixGetInternetFile("files.example", "/f", As<IDownloadRequest>(r))),
+    START(TarnixDownloadOnlineFamilyTree("t", "c", nullptr, "b", As<IDownloadRequest>(r))),
+    START(TarnixCreateOnlineFamilyTree("t", kLocalFile.c_str(), "1", "n", 0, "c", r)),
+    START(TarnixUpdateOnlineFamilyTree("t", kLocalFile.c_str(), "7", "c", r)),
+    START(TarnixExportOnlineFamilyTree("t", "7", "c", r)),
 };
+#undef START
 
 // Before the first initialize and after the last terminate there are no pools: no request starts
 // and nothing is handed out. A null out-parameter is refused either way and queues nothing: a
@@ -88,7 +87,7 @@ TEST(LifecycleExports, RequestsStartOnlyWhileInitializedAndOnlyIntoAnOutParamete
     for (bool initialized : {false, true, false}) {
         if (initialized) ASSERT_EQ(S_OK, TARNIXInitialize(0));
         for (const auto& e : kRequestExports) {
-            SCOPED_TRACE(std::string(e.name) + (initialized ? ", initialized" : ", not initialized"));
+            SCOPED_TRACE(std::string(e.call) + (initialized ? ", initialized" : ", not initialized"));
             EXPECT_EQ(E_POINTER, e.start(nullptr));
             IRequest* request = reinterpret_cast<IRequest*>(0x1);
             if (!initialized) EXPECT_EQ(E_FAIL, e.start(&request));
