@@ -1,7 +1,7 @@
-// The dialog templates as a host's process finds them in tarnix.dll: each in English (United
-// States) only, with its styles, size, title and font, and every control's id, class, text,
-// rectangle (dialog units) and style, in template order. Hosts' documentation and support staff
-// know these windows; nothing in them may drift.
+// The resources a host's process, installers and support staff read from tarnix.dll: the version,
+// and the dialog templates, each in English (United States) only, with its styles, size, title and
+// font, and every control's id, class, text, rectangle (dialog units) and style, in template order.
+// Hosts' documentation and support staff know these windows; nothing in them may drift.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +11,31 @@
 #include "tarnix.h"
 
 namespace {
+
+TEST(VersionInfo, NamesTheLibraryAndItsVersion) {
+    char path[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(GetModuleHandleA("tarnix.dll"), path, MAX_PATH));
+    std::vector<char> data(GetFileVersionInfoSizeA(path, nullptr));
+    ASSERT_FALSE(data.empty()) << "tarnix.dll carries no version resource";
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, static_cast<DWORD>(data.size()), data.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    std::string version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                          std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                          std::to_string(HIWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(TARNIX_EXPECTED_VERSION, version);
+    EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
+
+    for (auto [key, expected] : {std::pair<const char*, const char*>{"OriginalFilename", "tarnix.dll"},
+                                 {"FileVersion", TARNIX_EXPECTED_VERSION}}) {
+        char* text = nullptr;
+        std::string query = std::string("\\StringFileInfo\\040904b0\\") + key;
+        ASSERT_TRUE(VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&text), &length)) << key;
+        EXPECT_STREQ(expected, text) << key;
+    }
+}
 
 // Reads a name or an ordinal of a template, moving past it: the predefined control classes by
 // name, other ordinals as #n, names in upper case when asked (class names ignore case).

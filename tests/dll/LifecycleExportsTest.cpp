@@ -1,11 +1,18 @@
-// The lifecycle exports through tarnix.dll, as the host calls them.
+// The lifecycle exports through tarnix.dll, as the host calls them, and what every request export
+// does outside them.
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
+#include <string>
 
+#include "ProxySetting.h"
+#include "RequestWait.h"
+#include "TestFiles.h"
+#include "TestService.h"
 #include "tarnix.h"
 
 namespace {
@@ -43,6 +50,59 @@ TEST(LifecycleExports, WorkersLiveFromTheFirstInitializeToTheLastTerminate) {
         EXPECT_EQ(NewThreads(before).size(), 0u) << "workers outlived the last terminate";
         TARNIXTerminate();
     }
+}
+
+template <class T>
+T** As(IRequest** out) { return reinterpret_cast<T**>(out); }
+
+const std::string kLocalFile = tarnix::test::TempPath("tarnix-lifecycle-test.ged");
+
+// Every export that starts a request, with arguments that would make one, named by its call.
+#define START(call) {#call, [](IRequest** r) { return call; }}
+const struct {
+    const char* call;
+    HRESULT (*start)(IRequest**);
+} kRequestExports[] = {
+    START(TarnixLogin("u", "p", As<IQueryRequest>(r))),
+    START(TarnixListUserSites("t", As<IQueryRequest>(r))),
+    START(TarnixListOnlineFamilyTrees("t", "c", As<IQueryRequest>(r))),
+    START(TarnixCheckVelmoraFamilyTreeVersion("1", "1", "1", "", As<IQueryRequest>(r))),
+    START(TarnixSearchTree("s", 0, 0, 0, 0, 0, 0, 0, 0, 0, As<ISearchCountRequest>(r))),
+    START(TarnixSearchData("s", 0, 0, 0, 0, 0, 0, 0, 0, 0, As<ISearchCountRequest>(r))),
+    START(TarnixGetInternetFile("files.example", "/f", As<IDownloadRequest>(r))),
+    START(TarnixDownloadOnlineFamilyTree("t", "c", nullptr, "b", As<IDownloadRequest>(r))),
+    START(TarnixCreateOnlineFamilyTree("t", kLocalFile.c_str(), "1", "n", 0, "c", r)),
+    START(TarnixUpdateOnlineFamilyTree("t", kLocalFile.c_str(), "7", "c", r)),
+    START(TarnixExportOnlineFamilyTree("t", "7", "c", r)),
+};
+#undef START
+
+// Before the first initialize and after the last terminate there are no pools: no request starts
+// and nothing is handed out. A null out-parameter is refused either way and queues nothing: a
+// request started after all of them is the only one the service receives.
+TEST(LifecycleExports, RequestsStartOnlyWhileInitializedAndOnlyIntoAnOutParameter) {
+    tarnix::test::TestService service;
+    tarnix::test::ProxySetting proxy(service.Port());
+    std::ofstream(kLocalFile) << "0 HEAD\r\n0 TRLR\r\n";
+    for (bool initialized : {false, true, false}) {
+        if (initialized) ASSERT_EQ(S_OK, TARNIXInitialize(0));
+        for (const auto& e : kRequestExports) {
+            SCOPED_TRACE(std::string(e.call) + (initialized ? ", initialized" : ", not initialized"));
+            EXPECT_EQ(E_POINTER, e.start(nullptr));
+            IRequest* request = reinterpret_cast<IRequest*>(0x1);
+            if (!initialized) EXPECT_EQ(E_FAIL, e.start(&request));
+            EXPECT_EQ(reinterpret_cast<IRequest*>(0x1), request);
+        }
+        if (!initialized) continue;
+        IRequest* request = nullptr;
+        ASSERT_EQ(S_OK, TarnixExportOnlineFamilyTree("t", "7", "c", &request));
+        EXPECT_NE(E_PENDING, tarnix::test::WaitForRequest(request));
+        request->Release();
+        Sleep(100);
+        TARNIXTerminate();
+    }
+    EXPECT_EQ(1u, service.RequestCount());
+    DeleteFileA(kLocalFile.c_str());
 }
 
 }  // namespace

@@ -72,13 +72,6 @@ struct Expected {
     ULONG treeNameSize = kBufferSize;
 };
 
-// The dialog once both lists have arrived.
-DialogWindow Loaded(const DialogScript& script) {
-    const DialogWindow dialog = script.WaitForWindow(kTitle);
-    script.WaitUntil([&] { return dialog.Enabled(kSiteList); }, "the lists");
-    return dialog;
-}
-
 class TreeBrowserTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -212,7 +205,8 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
         Browse(
             flow.save, parent,
             [&](const DialogScript& script) {
-                const DialogWindow dialog = Loaded(script);
+                const DialogWindow dialog = script.WaitForWindow(kTitle);
+                script.WaitUntil([&] { return dialog.Enabled(kSiteList); }, "the lists");
                 EXPECT_EQ(parent, dialog.Owner());
                 flow.user(script, dialog);
                 script.WaitGone(dialog);

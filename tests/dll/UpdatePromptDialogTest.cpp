@@ -1,5 +1,6 @@
-// The update prompt through tarnix.dll: every way a user answers it, with and without a parent
-// window, and without TARNIXInitialize, which it does not need.
+// What the user sees of the update check through tarnix.dll: the prompt, answered every way with
+// and without a parent window and without TARNIXInitialize, which it does not need; and the box
+// that tells of a silent check that cannot start.
 #include <gtest/gtest.h>
 
 #include "DialogDriver.h"
@@ -29,6 +30,22 @@ TEST(UpdatePromptDialog, AnswersWhetherToUpdateNow) {
         EXPECT_EQ(c.result, DriveDialog("Velmora Family Tree Updates", c.parent, c.answer,
                                         [&] { return TarnixPromptUpdateVelmoraFamilyTreeDialog(c.parent); }));
     }
+}
+
+TEST(SilentCheckExport, ANullWindowStartsNothingAndAFailedStartIsShownToTheUser) {
+    EXPECT_EQ(0u, TarnixUpdateVelmoraFamilyTreeSilentCheck(nullptr, "TarnixDllTestCo", "P", "1", "1", "1", ""));
+
+    // Not initialized: the check cannot start. The user reads the box and closes it.
+    HostWindow window;
+    UINT timer = 1;
+    DriveDialogs(
+        [&](const DialogScript& script) {
+            script.AnswerMessageBox("Version Check", window.get(), "An error has occured. The error code is 80004005",
+                                    MB_ICONERROR, IDOK);
+        },
+        [&] { timer = TarnixUpdateVelmoraFamilyTreeSilentCheck(window.get(), "TarnixDllTestCo", "P", "1", "1", "1", ""); });
+    EXPECT_EQ(0u, timer);
+    EXPECT_FALSE(KillTimer(window.get(), 305)) << "a timer was set for a check that did not start";
 }
 
 }  // namespace
