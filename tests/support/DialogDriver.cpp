@@ -19,30 +19,19 @@ std::string WindowText(HWND window) {
     return text;
 }
 
-bool IsClass(HWND window, const char* name) {
-    char kind[32] = {};
-    GetClassNameA(window, kind, sizeof kind);
-    return _stricmp(kind, name) == 0;
-}
-
-BOOL CALLBACK CollectDialog(HWND window, LPARAM found) {
-    if (IsWindowVisible(window) && IsClass(window, "#32770")) reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-    return TRUE;
-}
-
-// The visible dialogs and message boxes of a thread.
-std::vector<HWND> OpenDialogs(DWORD thread) {
+// The visible windows of a class: the children of `parent`, or the top-level windows of `thread`.
+std::vector<HWND> VisibleWindows(const char* kind, HWND parent, DWORD thread = 0) {
     std::vector<HWND> found;
-    EnumThreadWindows(thread, &CollectDialog, reinterpret_cast<LPARAM>(&found));
+    for (HWND w = GetWindow(parent ? parent : GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        char name[32] = {};
+        GetClassNameA(w, name, sizeof name);
+        if (IsWindowVisible(w) && !_stricmp(name, kind) && (parent || GetWindowThreadProcessId(w, nullptr) == thread))
+            found.push_back(w);
+    }
     return found;
 }
-
-std::vector<HWND> VisibleChildren(HWND window, const char* kind) {
-    std::vector<HWND> children;
-    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if (IsWindowVisible(child) && IsClass(child, kind)) children.push_back(child);
-    return children;
-}
+// The visible dialogs and message boxes of a thread.
+std::vector<HWND> OpenDialogs(DWORD thread) { return VisibleWindows("#32770", nullptr, thread); }
 
 }  // namespace
 
@@ -66,7 +55,7 @@ std::string DialogWindow::Title() const { return WindowText(m_window); }
 std::string DialogWindow::Text(int id) const { return WindowText(Item(id)); }
 
 int DialogWindow::DefaultButton() const {
-    for (HWND button : VisibleChildren(m_window, "Button"))
+    for (HWND button : VisibleWindows("Button", m_window))
         if ((GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return GetDlgCtrlID(button);
     return 0;
 }
@@ -160,13 +149,11 @@ void DialogWindow::Capture(const std::string& name) const {
 
 DialogWindow DialogScript::WaitForWindow(const std::string& title) const {
     HWND found = nullptr;
-    WaitUntil(
-        [&] {
-            for (HWND window : OpenDialogs(m_thread))
-                if (WindowText(window) == title) found = window;
-            return found != nullptr;
-        },
-        "a window titled \"" + title + "\"");
+    const auto shown = [&] {
+        for (HWND window : OpenDialogs(m_thread)) found = WindowText(window) == title ? window : found;
+        return found != nullptr;
+    };
+    WaitUntil(shown, "a window titled \"" + title + "\"");
     return DialogWindow(found);
 }
 
@@ -190,14 +177,14 @@ void DialogScript::AnswerMessageBox(const std::string& caption, HWND owner, cons
                                                          {IDI_QUESTION, MB_ICONQUESTION}, {IDI_ASTERISK, MB_ICONINFORMATION}};
     std::string shownText;
     UINT shownIcon = 0;
-    for (HWND label : VisibleChildren(box.Handle(), "Static")) {
+    for (HWND label : VisibleWindows("Static", box.Handle())) {
         if (shownText.empty()) shownText = WindowText(label);
         const LRESULT image = SendMessageA(label, STM_GETICON, 0, 0);
         for (const auto& kind : kinds)
             if (image && image == reinterpret_cast<LRESULT>(LoadIconA(nullptr, kind.icon))) shownIcon = kind.style;
     }
     std::vector<int> ids;
-    for (HWND button : VisibleChildren(box.Handle(), "Button")) ids.push_back(GetDlgCtrlID(button));
+    for (HWND button : VisibleWindows("Button", box.Handle())) ids.push_back(GetDlgCtrlID(button));
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(owner, box.Owner());
     EXPECT_EQ(text, shownText);

@@ -15,7 +15,7 @@ namespace tarnix::test {
 // (a missing control, one that a user could not click) throws std::runtime_error.
 class DialogWindow {
 public:
-    explicit DialogWindow(HWND window = nullptr) : m_window(window) {}
+    explicit DialogWindow(HWND window) : m_window(window) {}
     HWND Handle() const { return m_window; }
     HWND Owner() const { return GetWindow(m_window, GW_OWNER); }
     // A control, once the dialog's thread has handled what was sent to it before.
@@ -27,10 +27,8 @@ public:
     bool Ticked(int id) const { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
     int DefaultButton() const;  // 0 for none
 
-    // Typing replaces an edit control's text, after giving it the focus. A click (of a visible,
-    // enabled control) returns at once: it may open a message box, which the script then answers.
-    // A key (VK_RETURN, VK_ESCAPE) goes to the focused control after what was sent before: wait
-    // for its effect. Close is the close box. Picking a list's item acts as a click on it.
+    // As a user would: only enabled controls, clicks only on visible ones. A click returns at once
+    // (it may open a message box); a key goes to the focused control after what was sent before.
     void Type(int id, const std::string& text) const;
     void Click(int id) const;
     void PressKey(WORD key) const;
@@ -53,14 +51,12 @@ private:
 class DialogScript {
 public:
     DialogScript(DWORD thread, HANDLE callDone) : m_thread(thread), m_callDone(callDone) {}
-    // The visible dialog or message box of the thread under test with this title. Throws after
-    // 15 s, or at once when the call under test has returned.
+    // The visible dialog or message box titled `title`. Waits 15 s at most, and no longer than the call.
     DialogWindow WaitForWindow(const std::string& title) const;
     // Waits (15 s at most) until `condition` holds; throws with `what` if it never does.
     void WaitUntil(const std::function<bool()>& condition, const std::string& what) const;
     void WaitGone(const DialogWindow& window) const;
-    // Waits for the message box titled `caption`, checks its owner, text, icon, buttons and default
-    // button, presses `press` and waits until it is gone.
+    // Checks the message box titled `caption`: owner, text, icon, buttons, default; presses `press`.
     void AnswerMessageBox(const std::string& caption, HWND owner, const std::string& text, UINT icon, int press,
                           const std::vector<int>& buttons = {IDOK}, int defaultButton = IDOK) const;
 
@@ -74,9 +70,8 @@ private:
 // ended, which is then cancelled so that the test goes on.
 void DriveDialogs(const std::function<void(const DialogScript&)>& script, const std::function<void()>& call);
 
-// The common case: while `call` runs, `user` plays the dialog titled `title` (whose owner must
-// be `owner`) from its opening until it is gone; no user: nobody watches. Returns what `call`
-// returned.
+// While `call` runs, `user` plays the dialog titled `title` (owned by `owner`) from its opening
+// until it is gone; no user: nobody watches. Returns what `call` returned.
 using User = std::function<void(const DialogScript&, const DialogWindow&)>;
 BOOL DriveDialog(const std::string& title, HWND owner, const User& user, const std::function<BOOL()>& call);
 

@@ -16,14 +16,10 @@ public:
     template <class Done>
     int RunLoop(Done done, DWORD timeoutMs) {
         int ticks = 0;
-        for (ULONGLONG start = GetTickCount64(); !done() && GetTickCount64() - start < timeoutMs;) {
-            MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        for (ULONGLONG start = GetTickCount64(); !done() && GetTickCount64() - start < timeoutMs;
+             MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT))
+            for (MSG msg; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); DispatchMessageA(&msg))
                 ticks += msg.message == WM_TIMER && msg.hwnd == m_window && msg.wParam == 305;
-                DispatchMessageA(&msg);
-            }
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        }
         return ticks;
     }
 
