@@ -66,18 +66,25 @@ protected:
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
 
-TEST_F(TransferDialogsTest, TheUploadAndExportDialogsEndAsTheirRequestsDo) {
-    const char kUpload[] = "Exporting Smith Family", kExport[] = "Online Family Tree";
+// Each dialog closes itself once its request is done, ends with 0 on its failure, on Cancel or
+// Esc, and reports the failure over itself.
+TEST_F(TransferDialogsTest, EachTransferDialogEndsAsItsRequestDoes) {
+    const char kUpload[] = "Exporting Smith Family", kExport[] = "Online Family Tree", kDownload[] = "0% of /f Completed";
     auto upload = [&] {
         return TarnixCreateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "41", "Smith Family", 1, "cb");
-    };
-    auto replace = [&] {
-        return TarnixUpdateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "c-7", "Smith Family", "cb");
     };
     // The export order returns nothing: TRUE stands for it.
     auto order = [](HWND parent) {
         return [parent] { TarnixExportOnlineFamilyTreeDialog(parent, kCaption, "tk", "c-1", "Smith Family", "cb"); return TRUE; };
     };
+    // A download of /f without a parent, its content type into `typeSize` bytes of `type`.
+    char type[32];
+    auto download = [&type](const char* server, ULONG typeSize) {
+        return [&type, server, typeSize] {
+            return TarnixDownloadFileDialog(nullptr, kCaption, server, "/f", kDestination, type, typeSize);
+        };
+    };
+    const HttpAnswer typed{200, "OK", {{"Content-Type", "text/plain"}}, "data"};
     const struct {
         const char* what;
         HttpAnswer answer;
@@ -86,6 +93,7 @@ TEST_F(TransferDialogsTest, TheUploadAndExportDialogsEndAsTheirRequestsDo) {
         User user;
         std::function<BOOL()> call;
         BOOL result;
+        std::string file = "<none>";  // what the download leaves at kDestination
     } cases[] = {
         {"the upload closes itself once the upload is in", Held(kAccepted, release), kUpload, host.get(),
          [&](auto&, auto& dialog) {
@@ -94,7 +102,9 @@ TEST_F(TransferDialogsTest, TheUploadAndExportDialogsEndAsTheirRequestsDo) {
              SetEvent(release);
          }, upload, 1},
         {"the replace closes itself once the upload is in", Held(kAccepted, release), kUpload, host.get(),
-         [&](auto&, auto&) { SetEvent(release); }, replace, 1},
+         [&](auto&, auto&) { SetEvent(release); }, [&] {
+             return TarnixUpdateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "c-7", "Smith Family", "cb");
+         }, 1},
         {"the upload refused", Refusal("800704DC"), kUpload, host.get(), Fails(kTransferFailed + "800704DC"), upload, 0},
         // Returns while the answer is still held: a cancel does not wait for the worker.
         {"the upload cancelled", Held(kAccepted, release), kUpload, host.get(), [](auto&, auto& d) { d.Click(IDCANCEL); },
@@ -112,15 +122,33 @@ TEST_F(TransferDialogsTest, TheUploadAndExportDialogsEndAsTheirRequestsDo) {
          }, order(host.get()), TRUE},
         {"the export order refused, without a parent", Refusal("80070490"), kExport, nullptr,
          Fails("This operation failed with error 80070490"), order(nullptr), TRUE},
+        // The name is left to WinINet to resolve, without the proxy.
+        {"a download from a server name that does not resolve", {}, kDownload, nullptr, Fails(kTransferFailed + "80072EE7"),
+         download("no-such-host.invalid", 32), 0},
+        // No content type to fetch: the result is the dialog's own.
+        {"a download of a file that is not there", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, kDownload, nullptr,
+         Fails(kTransferFailed + "80190194"), download("files.example", 0), 0},
+        {"a download ended by Esc while locating the file", Held(typed, release), kDownload, nullptr,
+         [](auto&, auto& d) { d.PressKey(VK_ESCAPE); }, download("files.example", 32), 0},
+        {"a download's content type buffer of 0 bytes is left alone", typed, kDownload, nullptr, nullptr,
+         download("files.example", 0), 1, "data"},
+        {"a download's content type buffer too small: 0, the file complete", typed, kDownload, nullptr, nullptr,
+         download("files.example", 10), 0, "data"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        ProxySetting direct = std::string(c.what).find("resolve") == std::string::npos ? ProxySetting(service.Port())
+                                                                                      : ProxySetting::Off();
         service.SetDefault(c.answer);
         ResetEvent(release);
+        lstrcpyA(type, "untouched");
         EXPECT_EQ(c.result, DriveDialog(c.title, c.parent, c.user, c.call));
+        EXPECT_STREQ("untouched", type);
+        EXPECT_EQ(c.file, FileBytes(kDestination));
+        DeleteFileA(kDestination);
     }
     SetEvent(release);
-    EXPECT_TRUE(service.WaitForClientAborts(20000)) << "the cancelled upload must be given up";
+    EXPECT_TRUE(service.WaitForClientAborts(20000, 2)) << "the cancelled upload and download must be given up";
     EXPECT_EQ("/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb",
               service.Requests()[0].Path());
     EXPECT_EQ("/vft/gatekeeper.ashx?op=oftreplace&collectionid=c-7&cobrand=cb", service.Requests()[1].Path());
@@ -170,43 +198,6 @@ TEST_F(TransferDialogsTest, TheDownloadDialogWithoutALengthShowsNoProgressUntilI
         SetEvent(release);
     }, [&] { return TarnixDownloadOnlineFamilyTreeDialog(host.get(), kCaption, "tk", "c-1", "Smith Family", kDestination, "cb"); }));
     EXPECT_EQ("0 HEAD\r\n0 TRLR\r\n", FileBytes(kDestination));
-}
-
-TEST_F(TransferDialogsTest, TheDownloadDialogEndsWithZeroOnFailureOrEsc) {
-    const HttpAnswer typed{200, "OK", {{"Content-Type", "text/plain"}}, "data"};
-    const struct {
-        const char* what;
-        const char* server;
-        HttpAnswer answer;
-        ULONG typeSize;
-        User user;
-        BOOL result;
-        std::string file;
-    } cases[] = {
-        {"a server name that does not resolve", "no-such-host.invalid", {}, 32, Fails(kTransferFailed + "80072EE7"), 0, "<none>"},
-        // No content type to fetch: the result is the dialog's own.
-        {"a file that is not there", "files.example", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, 0,
-         Fails(kTransferFailed + "80190194"), 0, "<none>"},
-        {"Esc while locating the file", "files.example", Held(typed, release), 32,
-         [](auto&, auto& d) { d.PressKey(VK_ESCAPE); }, 0, "<none>"},
-        {"a content type buffer of 0 bytes is left alone", "files.example", typed, 0, nullptr, 1, "data"},
-        {"a content type buffer too small: 0, the file complete", "files.example", typed, 10, nullptr, 0, "data"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        // The name is left to WinINet to resolve: no proxy.
-        ProxySetting direct = std::string(c.server) == "files.example" ? ProxySetting(service.Port()) : ProxySetting::Off();
-        service.SetDefault(c.answer);
-        char type[32] = "untouched";
-        EXPECT_EQ(c.result, DriveDialog("0% of /f Completed", nullptr, c.user, [&] {
-            return TarnixDownloadFileDialog(nullptr, kCaption, c.server, "/f", kDestination, type, c.typeSize);
-        }));
-        EXPECT_STREQ("untouched", type);
-        EXPECT_EQ(c.file, FileBytes(kDestination));
-        DeleteFileA(kDestination);
-    }
-    SetEvent(release);
-    EXPECT_TRUE(service.WaitForClientAborts(20000)) << "the download must be given up";
 }
 
 }  // namespace
