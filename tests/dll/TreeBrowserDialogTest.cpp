@@ -62,9 +62,8 @@ constexpr ULONG kBufferSize = 32;
 constexpr int kUntouchedFlag = 0x7777;
 
 // What a call of the open or save export must leave: its result, the World Tree flag, and six
-// fields ('|' between them), each cut to its buffer's size - 1 bytes and zero-filled to that size,
-// the bytes past it untouched; no fields: nothing written. Each buffer has 32 bytes, the tree
-// name's declared as treeNameSize.
+// fields ('|' between them), each cut to its buffer's declared size - 1 bytes and zero-filled to
+// that size, the rest of its 32 bytes untouched; no fields: nothing written.
 struct Expected {
     BOOL result = 0;
     std::string fields;
@@ -81,19 +80,18 @@ protected:
     }
     void TearDown() override { TARNIXTerminate(); }
 
-    // One call of the open or save export while `script` plays the user.
-    void Browse(bool save, HWND parent, const std::function<void(const DialogScript&)>& script, const Expected& expected = {}) {
+    // One call of the open or save export while `user` plays the window titled `title`.
+    void Browse(bool save, HWND parent, const User& user, const Expected& expected = {}, const char* title = kTitle) {
         std::array<std::string, 6> buffers;
         char* b[6];
         for (int i = 0; i < 6; ++i) b[i] = &buffers[i].assign(kBufferSize, '\xCD')[0];
         const ULONG n = kBufferSize, name = expected.treeNameSize;
-        BOOL result = -1;
         int worldTree = kUntouchedFlag;
-        DriveDialogs(script, [&] {
-            result = save ? TarnixSaveOnlineFamilyTreeDialog(parent, kCaption, "tk", "cb", b[0], n, b[1], n, b[2], n, b[3],
-                                                             name, b[4], n, b[5], n, &worldTree)
-                          : TarnixOpenOnlineFamilyTreeDialog(parent, kCaption, "tk", "cb", b[0], n, b[1], n, b[2], n, b[3],
-                                                             name, b[4], n, b[5], n);
+        const BOOL result = DriveDialog(title, parent, user, [&] {
+            return save ? TarnixSaveOnlineFamilyTreeDialog(parent, kCaption, "tk", "cb", b[0], n, b[1], n, b[2], n, b[3],
+                                                           name, b[4], n, b[5], n, &worldTree)
+                        : TarnixOpenOnlineFamilyTreeDialog(parent, kCaption, "tk", "cb", b[0], n, b[1], n, b[2], n, b[3],
+                                                           name, b[4], n, b[5], n);
         });
         EXPECT_EQ(expected.result, result);
         EXPECT_EQ(expected.worldTree, worldTree);
@@ -116,15 +114,14 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
     const std::string kTermsMessage =
         "You selected that you would like to submit the tree to the Velmora World Tree\r\nbut did not accept the terms "
         "of the agreement.  Please verify that you have read \r\nthe agreement and checked the acceptance check box.";
-    struct Flow {
+    // A call ends once: Cancel by its button is the cancelling test's; a tree found by its name,
+    // the replacing one's.
+    const struct {
         const char* what;
         bool save, parent;
         User user;
         Expected expected;
-    };
-    // A call ends once: Cancel by its button is the cancelling test's; a tree found by its name,
-    // the replacing one's.
-    const Flow flows[] = {
+    } flows[] = {
         {"save: the sites and trees offered, the World Tree ticked with its terms; a name of spaces leaves OK "
          "disabled, Enter does nothing, Esc cancels", true, true, [](auto&, auto& d) {
              EXPECT_EQ((Strings{"<<Velmora>>", "Haverfield family", "Cousins in Ohio"}), d.ListBoxItems(kSiteList));
@@ -188,13 +185,9 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
     };
     for (const auto& flow : flows) {
         SCOPED_TRACE(flow.what);
-        const HWND parent = flow.parent ? host.get() : nullptr;
-        Browse(flow.save, parent, [&](const DialogScript& script) {
-            const DialogWindow dialog = script.WaitForWindow(kTitle);
+        Browse(flow.save, flow.parent ? host.get() : nullptr, [&](auto& script, auto& dialog) {
             script.WaitUntil([&] { return dialog.Enabled(kSiteList); }, "the lists");
-            EXPECT_EQ(parent, dialog.Owner());
             flow.user(script, dialog);
-            script.WaitGone(dialog);
         }, flow.expected);
     }
     // Every request is one of the two lists, with the ticket and the cobrand.
@@ -213,12 +206,10 @@ TEST_F(TreeBrowserTest, CancelWhileLoadingGivesUpBothLists) {
     sites.pieceSize = 8192;
     sites.pieceDelayMs = 10;
     trees = sites;
-    Browse(true, host.get(), [&](const DialogScript& script) {
-        const DialogWindow dialog = script.WaitForWindow(kTitle);
+    Browse(true, host.get(), [&](auto&, auto& dialog) {
         EXPECT_TRUE(service.WaitForRequests(2, 10000));
         EXPECT_EQ((Strings{"", "Loading.   Please wait..."}), dialog.ListViewRows(kTreeList));  // one untitled column
         for (int id : {IDOK, kSiteList, kTreeList, kName, kWorldTree}) EXPECT_FALSE(dialog.Enabled(id)) << id;
-        EXPECT_TRUE(dialog.Ticked(kWorldTree));
         dialog.Click(IDCANCEL);
     });
     SetEvent(later);
@@ -247,11 +238,10 @@ TEST_F(TreeBrowserTest, FailuresAreShownUnderTheCallersCaption) {
         trees = c.trees;
         const bool initialized = c.message.find("listing") != std::string::npos;
         if (!initialized) TARNIXTerminate();
-        Browse(false, host.get(), [&](const DialogScript& script) {
-            // Over the dialog while it lists, over the host's window before there is a dialog.
-            const HWND owner = initialized ? script.WaitForWindow(kTitle).Handle() : host.get();
-            script.AnswerMessageBox(kCaption, owner, c.message, MB_ICONERROR, IDOK);
-        });
+        // Over the dialog while it lists; not initialized, over the host's window, with no dialog.
+        Browse(false, host.get(), [&](auto& script, auto& shown) {
+            script.AnswerMessageBox(kCaption, initialized ? shown.Handle() : host.get(), c.message, MB_ICONERROR, IDOK);
+        }, {}, initialized ? kTitle : kCaption);
         if (!initialized) ASSERT_EQ(S_OK, TARNIXInitialize(0));
     }
 }
