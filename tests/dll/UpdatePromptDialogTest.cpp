@@ -37,14 +37,10 @@ TEST(SilentCheckExport, ANullWindowStartsNothingAndAFailedStartIsShownToTheUser)
 
     // Not initialized: the check cannot start. The user reads the box and closes it.
     HostWindow window;
-    UINT timer = 1;
-    DriveDialogs(
-        [&](const DialogScript& script) {
-            script.AnswerMessageBox("Version Check", window.get(), "An error has occured. The error code is 80004005",
-                                    MB_ICONERROR, IDOK);
-        },
-        [&] { timer = TarnixUpdateVelmoraFamilyTreeSilentCheck(window.get(), "TarnixDllTestCo", "P", "1", "1", "1", ""); });
-    EXPECT_EQ(0u, timer);
+    EXPECT_EQ(0, DriveDialog("Version Check", window.get(), [&](auto& script, auto&) {
+        script.AnswerMessageBox("Version Check", window.get(), "An error has occured. The error code is 80004005",
+                                MB_ICONERROR, IDOK);
+    }, [&] { return BOOL(TarnixUpdateVelmoraFamilyTreeSilentCheck(window.get(), "TarnixDllTestCo", "P", "1", "1", "1", "")); }));
     EXPECT_FALSE(KillTimer(window.get(), 305)) << "a timer was set for a check that did not start";
 }
 

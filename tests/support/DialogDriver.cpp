@@ -71,8 +71,7 @@ void DialogWindow::Click(int id) const {
 }
 
 void DialogWindow::PressKey(WORD key) const {
-    GUITHREADINFO thread{};
-    thread.cbSize = sizeof thread;
+    GUITHREADINFO thread{sizeof(GUITHREADINFO)};
     GetGUIThreadInfo(GetWindowThreadProcessId(m_window, nullptr), &thread);
     HWND focus = thread.hwndFocus && IsChild(m_window, thread.hwndFocus) ? thread.hwndFocus : m_window;
     PostMessageA(focus, WM_KEYDOWN, key, 1);
