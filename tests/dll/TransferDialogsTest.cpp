@@ -129,7 +129,7 @@ TEST_F(TransferDialogsTest, EachTransferDialogEndsAsItsRequestDoes) {
         {"a download of a file that is not there", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, kDownload, nullptr,
          Fails(kTransferFailed + "80190194"), download("files.example", 0), 0},
         {"a download ended by Esc while locating the file", Held(typed, release), kDownload, nullptr,
-         [](auto&, auto& d) { d.PressKey(VK_ESCAPE); }, download("files.example", 32), 0},
+         [](auto&, auto& d) { d.PressKey(VK_ESCAPE); }, download("files.example", 0), 0},
         {"a download's content type buffer of 0 bytes is left alone", typed, kDownload, nullptr, nullptr,
          download("files.example", 0), 1, "data"},
         {"a download's content type buffer too small: 0, the file complete", typed, kDownload, nullptr, nullptr,
