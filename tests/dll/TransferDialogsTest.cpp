@@ -124,7 +124,7 @@ TEST_F(TransferDialogsTest, EachTransferDialogEndsAsItsRequestDoes) {
          Fails("This operation failed with error 80070490"), order(nullptr), TRUE},
         // The name is left to WinINet to resolve, without the proxy.
         {"a download from a server name that does not resolve", {}, kDownload, nullptr, Fails(kTransferFailed + "80072EE7"),
-         download("no-such-host.invalid", 32), 0},
+         [&] { const ProxySetting direct = ProxySetting::Off(); return download("no-such-host.invalid", 32)(); }, 0},
         // No content type to fetch: the result is the dialog's own.
         {"a download of a file that is not there", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, kDownload, nullptr,
          Fails(kTransferFailed + "80190194"), download("files.example", 0), 0},
@@ -137,8 +137,6 @@ TEST_F(TransferDialogsTest, EachTransferDialogEndsAsItsRequestDoes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ProxySetting direct = std::string(c.what).find("resolve") == std::string::npos ? ProxySetting(service.Port())
-                                                                                      : ProxySetting::Off();
         service.SetDefault(c.answer);
         ResetEvent(release);
         lstrcpyA(type, "untouched");
