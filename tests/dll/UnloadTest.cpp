@@ -21,17 +21,14 @@ Fn Proc(HMODULE module, const char* name) {
 
 bool Loaded() { return GetModuleHandleA("tarnix_unload_probe.dll") != nullptr; }
 
-// A copy under its own name, so that this test's loads are the only references to it. First: the
-// workers run the library's code until the last terminate, so unloading before it leaves the
-// library loaded. A silent check's timer runs its code from the host's message loop; the last
-// terminate kills it, even from a thread other than the window's: the library then really goes,
-// and no timer is left to call into it.
-// Then the host's side of the contract: every request released, every TARNIXInitialize matched,
-// then FreeLibrary. Here the last terminate comes with work at every step (a connect that never
-// completes, answers held before the head and mid-body, requests queued) and with requests the
-// host still holds, which it releases afterwards, before FreeLibrary. The platform finishes its
-// given-up operations after the unload and calls the library back (WinINet reports each handle
-// closing): the library must still be mapped, or the process dies.
+// A copy under its own name, so that this test's loads are the only references to it. The workers
+// run the library's code until the last terminate, so an unload before it leaves the library
+// loaded; a silent check's timer, run from the host's message loop, dies with the last terminate
+// even from another thread, and then the library goes. Then the host's part: every request
+// released and every initialize matched before FreeLibrary, here with work at every step (a connect
+// that never completes, answers held before the head and mid-body, requests queued) and requests
+// still held at the terminate. The platform finishes its given-up operations after the unload and
+// reports each handle closing to the library: it must still be mapped then, or the process dies.
 TEST(UnloadTest, TheLibraryGoesOnlyAfterTheLastTerminateAndOutlivesThePlatformsLateCalls) {
     char self[MAX_PATH];
     ASSERT_NE(0u, GetModuleFileNameA(GetModuleHandleA("tarnix.dll"), self, MAX_PATH));
