@@ -79,7 +79,7 @@ TEST_F(DownloadExportsTest, ATransferRunsFromPendingThroughProgressToTheWholeFil
     HttpAnswer answer = File(Pattern(300000), "text/plain");
     answer.hold = rest;
     answer.holdAfterBytes = 100000;
-    service.On("/big", [&](const tarnix::test::ReceivedRequest&) { return WaitForSingleObject(head, 20000), answer; });
+    service.On("/big", [&](const ReceivedRequest&) { return WaitForSingleObject(head, 20000), answer; });
     IDownloadRequest* request = nullptr;
     ASSERT_EQ(S_OK, TarnixGetInternetFile("files.example", "/big?x=1", &request));
     ASSERT_TRUE(service.WaitForRequests(1, 20000));
@@ -143,7 +143,7 @@ TEST_F(DownloadExportsTest, WithoutAUsableLengthProgressShowsOnlyAtTheEnd) {
         if (*length) answer.headers.push_back({"Content-Length", length});
         service.SetDefault(answer);
         IDownloadRequest* request = nullptr;
-        ASSERT_EQ(S_OK, TarnixGetInternetFile("files.example", "/f", &request));
+        ASSERT_EQ(S_OK, TarnixGetInternetFile("files.example", nullptr, &request));
         Progress progress;
         for (LONG state = 0; SUCCEEDED(request->GetStatus(&state)) && state != REQUEST_STATE_DONE; Sleep(2)) {
             progress.Read(request);
@@ -156,11 +156,13 @@ TEST_F(DownloadExportsTest, WithoutAUsableLengthProgressShowsOnlyAtTheEnd) {
         EXPECT_EQ(answer.body.size(), StreamBytes(stream).size());
         stream->Release();
         request->Release();
+        EXPECT_EQ("/", service.Requests().back().Path()) << "a null path reads as empty";
     }
 }
 
 // An error answer never becomes the file, a body cut short never passes for whole, and a tree
-// whose address cannot be had makes no file.
+// whose address cannot be had makes no file. (How each status maps is the fault suite's.) Each case
+// runs twice: into the named destination, then into a temporary file with null texts, read as empty.
 TEST_F(DownloadExportsTest, FailuresLeaveNoFileAndTruncateNone) {
     HttpAnswer cut = File(Pattern(50000));
     cut.dropAfter = 20000;
@@ -173,25 +175,28 @@ TEST_F(DownloadExportsTest, FailuresLeaveNoFileAndTruncateNone) {
     } cases[] = {
         {"404", Gatekeeper(file), HttpAnswer{404, "Not Found", {}, "<html/>"}, static_cast<HRESULT>(0x80190194),
          "keep me"},
-        {"500", Gatekeeper(file), HttpAnswer{500, "Oops", {}, "<html/>"}, static_cast<HRESULT>(0x801901F4), "keep me"},
         {"cut short", Gatekeeper(file), cut, static_cast<HRESULT>(0x80072EFE), nullptr},
         {"empty address", Gatekeeper(""), File("x"), E_FAIL, "keep me"},
         {"not an address", Gatekeeper("files/t.ged"), File("x"), static_cast<HRESULT>(0x80072EE6), "keep me"},
         {"service error", HttpAnswer{200, "OK", {}, "<r><error><hresult>8007139F</hresult></error></r>"}, File("x"),
          static_cast<HRESULT>(0x8007139F), "keep me"},
     };
+    const HttpAnswer* gatekeeper = nullptr;
+    service.On("op=oftdownload", [&](const ReceivedRequest&) { return *gatekeeper; });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TestService own;
-        ProxySetting ownProxy(own.Port());
-        own.On("op=oftdownload", c.gatekeeper);
-        own.SetDefault(c.answer);
+        gatekeeper = &c.gatekeeper;
+        service.SetDefault(c.answer);
         std::ofstream(destination) << "keep me";
         EXPECT_EQ(c.status, Finish(StartTree(destination.c_str())));
         const std::string left = FileBytes(destination);
         if (c.left) EXPECT_EQ(c.left, left);
         else EXPECT_TRUE(left.size() < c.answer.body.size() && left == c.answer.body.substr(0, left.size()));
-        EXPECT_EQ(c.status, Finish(StartTree(nullptr)));
+        const size_t sent = service.RequestCount();
+        IDownloadRequest* request = nullptr;
+        ASSERT_EQ(S_OK, TarnixDownloadOnlineFamilyTree(nullptr, nullptr, nullptr, nullptr, &request));
+        EXPECT_EQ(c.status, Finish(request));
+        EXPECT_EQ("/vft/gatekeeper.ashx?op=oftdownload&att=&collectionid=&cobrand=", service.Requests()[sent].Path());
         EXPECT_EQ(tempFiles, TempFileCount());
         DeleteFileA(destination.c_str());
     }
@@ -223,10 +228,12 @@ TEST_F(DownloadExportsTest, AHostLettingGoMidTransferStopsIt) {
     }
 }
 
-TEST_F(DownloadExportsTest, AnOnlineTreeComesFromWhereTheServiceSaysByteForByte) {
+// The file comes byte for byte from the address the service gives; an https one, through a tunnel.
+TEST_F(DownloadExportsTest, AnOnlineTreeComesFromWhereTheServiceSays) {
     const std::string gedcom = "0 HEAD\r\n" + Pattern(70000) + "0 TRLR\r\n";
+    std::string address = "http://files.example:8123/exports/t.ged?k=1&amp;v=%41";
     service.On("/exports/", File(gedcom, "application/x-gedcom"));
-    service.On("op=oftdownload", Gatekeeper("http://files.example:8123/exports/t.ged?k=1&amp;v=%41"));
+    service.On("op=oftdownload", [&](const ReceivedRequest&) { return Gatekeeper(address); });
     IDownloadRequest* request = nullptr;
     ASSERT_EQ(S_OK, TarnixDownloadOnlineFamilyTree("Tk+%41&=", "a b&c", destination.c_str(), "co&b", &request));
     ASSERT_EQ(S_OK, WaitForRequest(request));
@@ -237,27 +244,12 @@ TEST_F(DownloadExportsTest, AnOnlineTreeComesFromWhereTheServiceSaysByteForByte)
     EXPECT_EQ("GET http://files.example:8123/exports/t.ged?k=1&v=%41 HTTP/1.0", service.Requests()[1].requestLine);
     EXPECT_EQ(0u, ReleaseLast(request)) << "the destination is held until the request goes";
     EXPECT_TRUE(FileBytes(destination) == gedcom);
-}
 
-// TLS goes through the proxy as a tunnel to the address's host on the https port.
-TEST_F(DownloadExportsTest, AnHttpsAddressIsFetchedWithTls) {
-    service.On("op=oftdownload", Gatekeeper("https://secure.example/t.ged"));
+    address = "https://secure.example/t.ged";
     const HRESULT hr = Finish(StartTree(destination.c_str()));
     EXPECT_TRUE(FAILED(hr) && hr != E_PENDING) << std::hex << hr;  // the test service has no tunnel
-    ASSERT_EQ(2u, service.RequestCount());
-    EXPECT_EQ(0u, service.Requests()[1].requestLine.find("CONNECT secure.example:443 "));
-}
-
-TEST_F(DownloadExportsTest, NullTextsReadAsEmpty) {
-    service.SetDefault(Gatekeeper(""));
-    IDownloadRequest* request = nullptr;
-    ASSERT_EQ(S_OK, TarnixGetInternetFile("files.example", nullptr, &request));
-    EXPECT_EQ(S_OK, Finish(request));
-    ASSERT_EQ(S_OK, TarnixDownloadOnlineFamilyTree(nullptr, nullptr, nullptr, nullptr, &request));
-    EXPECT_EQ(E_FAIL, Finish(request));
-    ASSERT_EQ(2u, service.RequestCount());
-    EXPECT_EQ("/", service.Requests()[0].Path());
-    EXPECT_EQ("/vft/gatekeeper.ashx?op=oftdownload&att=&collectionid=&cobrand=", service.Requests()[1].Path());
+    ASSERT_EQ(4u, service.RequestCount());
+    EXPECT_EQ(0u, service.Requests()[3].requestLine.find("CONNECT secure.example:443 "));
 }
 
 }  // namespace

@@ -13,66 +13,53 @@
 
 namespace {
 
-// A copy under its own name, so that this test's loads are the only references to it.
-class UnloadTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char self[MAX_PATH];
-        ASSERT_NE(0u, GetModuleFileNameA(GetModuleHandleA("tarnix.dll"), self, MAX_PATH));
-        std::string dir(self);
-        dir.resize(dir.find_last_of("\\/") + 1);
-        m_copy = dir + "tarnix_unload_probe.dll";
-        ASSERT_TRUE(CopyFileA(self, m_copy.c_str(), FALSE));
-    }
-    void TearDown() override { DeleteFileA(m_copy.c_str()); }
-
-    template <class Fn>
-    static Fn Proc(HMODULE module, const char* name) {
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    }
-    static bool Loaded() { return GetModuleHandleA("tarnix_unload_probe.dll") != nullptr; }
-
-    std::string m_copy;
-};
-
-// The workers run the library's code until the last terminate: unloading before it leaves the
-// library loaded. A silent check's timer runs its code from the host's message loop; the last
-// terminate kills it, even from a thread other than the window's: the library then really goes,
-// and no timer is left to call into it.
-TEST_F(UnloadTest, TheLibraryGoesOnlyOnceTheLastTerminateHasEndedItsWorkersAndItsSilentCheck) {
-    tarnix::test::TestService service;
-    tarnix::test::ProxySetting proxy(service.Port());
-    tarnix::test::HostWindow window;
-    HMODULE dll = LoadLibraryA(m_copy.c_str());
-    ASSERT_NE(nullptr, dll);
-    ASSERT_EQ(S_OK, Proc<decltype(&TARNIXInitialize)>(dll, "TARNIXInitialize")(0));
-    auto silentCheck = Proc<decltype(&TarnixUpdateVelmoraFamilyTreeSilentCheck)>(dll, "TarnixUpdateVelmoraFamilyTreeSilentCheck");
-    ASSERT_EQ(305u, silentCheck(window.get(), "TarnixUnloadTestCo", "P", "1.0.0", "1.0.0", "1.0.0", ""));
-    // The version request fails at once (404); its exchange must be over, or the platform's
-    // callback still due pins the library (see the next test).
-    ASSERT_TRUE(service.WaitForRequests(1, 20000));
-    Sleep(500);
-    FreeLibrary(dll);
-    ASSERT_TRUE(Loaded()) << "worker threads still run its code";
-
-    // The host takes it up again and finishes properly; then it can go.
-    ASSERT_EQ(dll, LoadLibraryA(m_copy.c_str()));
-    std::thread(Proc<decltype(&TARNIXTerminate)>(dll, "TARNIXTerminate")).join();
-    EXPECT_TRUE(Loaded());
-    FreeLibrary(dll);
-    EXPECT_FALSE(Loaded());
-    EXPECT_FALSE(KillTimer(window.get(), 305)) << "a timer into the unloaded library was left set";
+template <class Fn>
+Fn Proc(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
+#define PROC(dll, name) Proc<decltype(&name)>(dll, #name)
 
-// The host's side of the contract: every request released, every TARNIXInitialize matched, then
-// FreeLibrary. Here the last terminate comes with work at every step (a connect that never
-// completes, answers held before the head and mid-body, requests queued) and with requests the
-// host still holds, which it releases afterwards, before FreeLibrary. The platform finishes its
-// given-up operations after the unload and calls the library back (WinINet reports each handle
-// closing): the library must still be mapped, or the process dies.
-TEST_F(UnloadTest, FreeLibraryAfterTheLastTerminateWhileThePlatformStillWorks) {
+bool Loaded() { return GetModuleHandleA("tarnix_unload_probe.dll") != nullptr; }
+
+// A copy under its own name, so that this test's loads are the only references to it. The workers
+// run the library's code until the last terminate, so an unload before it leaves the library
+// loaded; a silent check's timer, run from the host's message loop, dies with the last terminate
+// even from another thread, and then the library goes. Then the host's part: every request
+// released and every initialize matched before FreeLibrary, here with work at every step (a connect
+// that never completes, answers held before the head and mid-body, requests queued) and requests
+// still held at the terminate. The platform finishes its given-up operations after the unload and
+// reports each handle closing to the library: it must still be mapped then, or the process dies.
+TEST(UnloadTest, TheLibraryGoesOnlyAfterTheLastTerminateAndOutlivesThePlatformsLateCalls) {
+    char self[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(GetModuleHandleA("tarnix.dll"), self, MAX_PATH));
+    std::string copy(self);
+    copy.replace(copy.find_last_of("\\/") + 1, std::string::npos, "tarnix_unload_probe.dll");
+    ASSERT_TRUE(CopyFileA(self, copy.c_str(), FALSE));
     tarnix::test::TestService service;
     tarnix::test::ProxySetting proxy(service.Port());
+    {
+        tarnix::test::HostWindow window;
+        HMODULE dll = LoadLibraryA(copy.c_str());
+        ASSERT_NE(nullptr, dll);
+        ASSERT_EQ(S_OK, PROC(dll, TARNIXInitialize)(0));
+        ASSERT_EQ(305u, PROC(dll, TarnixUpdateVelmoraFamilyTreeSilentCheck)(window.get(), "TarnixUnloadTestCo", "P",
+                                                                          "1.0.0", "1.0.0", "1.0.0", ""));
+        // The version request fails at once (404); its exchange must be over, or the platform's
+        // callback still due pins the library (as below).
+        ASSERT_TRUE(service.WaitForRequests(1, 20000));
+        Sleep(500);
+        FreeLibrary(dll);
+        ASSERT_TRUE(Loaded()) << "worker threads still run its code";
+
+        // The host takes it up again and finishes properly; then it can go.
+        ASSERT_EQ(dll, LoadLibraryA(copy.c_str()));
+        std::thread(PROC(dll, TARNIXTerminate)).join();
+        EXPECT_TRUE(Loaded());
+        FreeLibrary(dll);
+        EXPECT_FALSE(Loaded());
+        EXPECT_FALSE(KillTimer(window.get(), 305)) << "a timer into the unloaded library was left set";
+    }
+
     HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     tarnix::test::HttpAnswer head{200, "OK", {}, "<r><ok/><ATT>t</ATT></r>"};
     head.hold = gate;
@@ -84,10 +71,10 @@ TEST_F(UnloadTest, FreeLibraryAfterTheLastTerminateWhileThePlatformStillWorks) {
     service.On("/big.bin", body);
     service.On("treesearchcount", head);
 
-    HMODULE dll = LoadLibraryA(m_copy.c_str());
+    HMODULE dll = LoadLibraryA(copy.c_str());
     ASSERT_NE(nullptr, dll);
-    ASSERT_EQ(S_OK, Proc<decltype(&TARNIXInitialize)>(dll, "TARNIXInitialize")(0));
-    auto login = Proc<decltype(&TarnixLogin)>(dll, "TarnixLogin");
+    ASSERT_EQ(S_OK, PROC(dll, TARNIXInitialize)(0));
+    auto login = PROC(dll, TarnixLogin);
     std::vector<IUnknown*> held, released;
     IQueryRequest* query = nullptr;
     {
@@ -98,20 +85,19 @@ TEST_F(UnloadTest, FreeLibraryAfterTheLastTerminateWhileThePlatformStillWorks) {
         Sleep(300);  // connecting, for as long as the hole lasts
     }
     IDownloadRequest* download = nullptr;
-    ASSERT_EQ(S_OK, Proc<decltype(&TarnixGetInternetFile)>(dll, "TarnixGetInternetFile")("files.example", "/big.bin", &download));
+    ASSERT_EQ(S_OK, PROC(dll, TarnixGetInternetFile)("files.example", "/big.bin", &download));
     held.push_back(download);
     ISearchCountRequest* count = nullptr;
-    ASSERT_EQ(S_OK, Proc<decltype(&TarnixSearchTree)>(dll, "TarnixSearchTree")("S", nullptr, nullptr, 0, nullptr, 0, nullptr,
-                                                                             nullptr, nullptr, nullptr, &count));
+    ASSERT_EQ(S_OK, PROC(dll, TarnixSearchTree)("S", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, &count));
     released.push_back(count);
     for (int i = 0; i < 4; ++i) {  // queued behind the two general workers
         ASSERT_EQ(S_OK, login("u", "p", &query));
         (i % 2 ? held : released).push_back(query);
     }
-    ASSERT_TRUE(service.WaitForRequests(2, 20000));  // the download and the count are on the wire
+    ASSERT_TRUE(service.WaitForRequests(1 + 2, 20000));  // after the check's: the download and the count
     for (IUnknown* request : released) request->Release();
 
-    Proc<decltype(&TARNIXTerminate)>(dll, "TARNIXTerminate")();
+    PROC(dll, TARNIXTerminate)();
     for (IUnknown* request : held) EXPECT_EQ(0u, request->Release());
     FreeLibrary(dll);
 
@@ -119,6 +105,7 @@ TEST_F(UnloadTest, FreeLibraryAfterTheLastTerminateWhileThePlatformStillWorks) {
     SetEvent(gate);
     Sleep(1500);
     CloseHandle(gate);
+    DeleteFileA(copy.c_str());
     // Still here: the process outlived the platform's last calls into the library.
 }
 

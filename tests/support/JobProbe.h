@@ -31,12 +31,8 @@ public:
     LONG order = 0;    // when it started, counted over every probe of the process
     DWORD thread = 0;  // the worker it ran on
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object || riid != IID_IUnknown) return E_NOINTERFACE;
-        *object = static_cast<IUnknown*>(this);
-        AddRef();
-        return S_OK;
-    }
+    // No pool asks a job for an interface.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
     ULONG STDMETHODCALLTYPE Release() override {
         const LONG refs = InterlockedDecrement(&m_refs);

@@ -25,10 +25,9 @@ ProxySetting::ProxySetting(DWORD enable, const std::string& server) {
         saved.data.resize(size);
         const LONG error = RegGetValueA(HKEY_CURRENT_USER, kKey, kNames[i], RRF_RT_ANY | RRF_NOEXPAND, &saved.type,
                                         saved.data.data(), &size);
-        if (error == ERROR_FILE_NOT_FOUND) continue;
-        Check(error, "reading the proxy setting");
+        if (error != ERROR_FILE_NOT_FOUND) Check(error, "reading the proxy setting");
         saved.data.resize(size);
-        saved.present = true;
+        saved.present = error == ERROR_SUCCESS;
     }
     LONG error = RegSetKeyValueA(HKEY_CURRENT_USER, kKey, kNames[0], REG_DWORD, &enable, sizeof enable);
     if (error == ERROR_SUCCESS && !server.empty())

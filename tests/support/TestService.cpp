@@ -249,14 +249,10 @@ private:
         if (answer.hold && answer.holdBeforeHead && !Linger(socket, answer.hold, kLimitMs)) return;
         const std::string head = answer.rawHead.empty() ? BuildHead(answer) : answer.rawHead;
         const size_t end = std::min(answer.body.size(), answer.dropAfter);
-        size_t pos = 0;
-        if (answer.hold && !answer.holdBeforeHead) {
-            pos = std::min(answer.holdAfterBytes, end);
-            if (!Send(socket, (head + answer.body.substr(0, pos)).data(), head.size() + pos)) return;
-            if (!Linger(socket, answer.hold, kLimitMs)) return;
-        } else if (!Send(socket, head.data(), head.size())) {
-            return;
-        }
+        const bool holdMidBody = answer.hold && !answer.holdBeforeHead;
+        size_t pos = holdMidBody ? std::min(answer.holdAfterBytes, end) : 0;
+        if (!Send(socket, (head + answer.body.substr(0, pos)).data(), head.size() + pos)) return;
+        if (holdMidBody && !Linger(socket, answer.hold, kLimitMs)) return;
         for (bool first = true; pos < end; first = false) {
             const size_t n = answer.pieceSize ? std::min(answer.pieceSize, end - pos) : end - pos;
             if (!first && answer.pieceDelayMs && !Linger(socket, nullptr, answer.pieceDelayMs)) return;
