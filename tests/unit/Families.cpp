@@ -38,14 +38,9 @@ std::string QueryValue(IQueryRequest* request, ULONG row, const char* name) {
     return SUCCEEDED(request->GetValue(row, name, value, sizeof value)) ? value : "<none>";
 }
 
-// An export's typed out-parameter, handed on as the IRequest it begins with once the call is over.
+// An export's typed out-parameter: each request interface begins with IRequest.
 template <class T>
-struct Out {
-    IRequest** to;
-    T* typed = nullptr;
-    operator T**() { return &typed; }
-    ~Out() { *to = typed; }
-};
+T** As(IRequest** out) { return reinterpret_cast<T**>(out); }
 
 }  // namespace
 
@@ -69,16 +64,16 @@ HRESULT FamilyService::Start(Family family, IRequest** request) const {
     *request = nullptr;
     switch (family) {
     case kQuery:
-        return TarnixListOnlineFamilyTrees("tk", "cb", Out<IQueryRequest>{request});
+        return TarnixListOnlineFamilyTrees("tk", "cb", As<IQueryRequest>(request));
     case kCount:
         return TarnixSearchTree("Smith", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                                Out<ISearchCountRequest>{request});
+                                As<ISearchCountRequest>(request));
     case kDownload:
-        return TarnixGetInternetFile("files.tarnix.example", "/files/data.bin", Out<IDownloadRequest>{request});
+        return TarnixGetInternetFile("files.tarnix.example", "/files/data.bin", As<IDownloadRequest>(request));
     case kTreeGatekeeper:
     case kTreeFile:
         return TarnixDownloadOnlineFamilyTree("tk", family == kTreeFile ? "file" : "gate", nullptr, "cb",
-                                              Out<IDownloadRequest>{request});
+                                              As<IDownloadRequest>(request));
     case kUpload:
         return TarnixCreateOnlineFamilyTree("tk", m_localFile.c_str(), "4101", "Tree", FALSE, "cb", request);
     default:
