@@ -33,11 +33,6 @@ std::string Summary(const std::string& bytes) {
     return text;
 }
 
-std::string QueryValue(IQueryRequest* request, ULONG row, const char* name) {
-    char value[64] = {};
-    return SUCCEEDED(request->GetValue(row, name, value, sizeof value)) ? value : "<none>";
-}
-
 // An export's typed out-parameter: each request interface begins with IRequest.
 template <class T>
 T** As(IRequest** out) { return reinterpret_cast<T**>(out); }
@@ -106,7 +101,10 @@ std::string FamilyService::Results(Family family, IRequest* request) {
     if (family == kQuery) {
         auto* query = static_cast<IQueryRequest*>(request);
         std::string text = "rows " + std::to_string(query->GetRowCount());
-        for (ULONG row = 0; row < query->GetRowCount() && row < 4; ++row) text += " " + QueryValue(query, row, "oftname");
+        for (ULONG row = 0; row < query->GetRowCount() && row < 4; ++row) {
+            char value[64] = {};
+            text += SUCCEEDED(query->GetValue(row, "oftname", value, sizeof value)) ? std::string(" ") + value : " <none>";
+        }
         return text;
     }
     if (family == kCount) {
