@@ -33,9 +33,11 @@ constexpr HRESULT kCut = HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED);
 constexpr HRESULT kStalled = HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT);
 constexpr DWORD kStallMs = 300;  // the receive timeout of the stalled answers
 
-std::string Hr(HRESULT hr) {
+// A status as text, and after a success the results.
+std::string Outcome(HRESULT hr, const std::string& results) {
     char text[16];
-    return std::string(text, std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr)));
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text + (hr == S_OK ? ", " + results : "");
 }
 
 // The bytes a client can take for the body: up to a drop, and no further than a length announced.
@@ -166,13 +168,10 @@ TEST_F(FaultSuiteTest, EveryFamilyMeetsEveryBadAnswerWithItsDefinedStatus) {
         for (int f = 0; f < test::kFamilyCount; ++f) ASSERT_EQ(S_OK, families.Start(Family(f), &requests[f]));
         for (int f = 0; f < test::kFamilyCount; ++f, ++cases) {
             SCOPED_TRACE(FamilyService::Name(Family(f)));
-            const Expect& expect = fault.expect[f];
+            const Expect& e = fault.expect[f];
             const HRESULT hr = test::WaitForRequest(requests[f], 30000);
-            // The status, and after a success the results.
-            const std::string got = Hr(hr) + (hr == S_OK ? ", " + FamilyService::Results(Family(f), requests[f]) : "");
-            const std::string want =
-                Hr(expect.status) +
-                (expect.status == S_OK ? ", " + FamilyService::Expected(Family(f), Delivered(answers[f]), expect.counts) : "");
+            const std::string got = Outcome(hr, FamilyService::Results(Family(f), requests[f]));
+            const std::string want = Outcome(e.status, FamilyService::Expected(Family(f), Delivered(answers[f]), e.counts));
             EXPECT_EQ(want, got);
             defined += got == want;
             requests[f]->Release();
@@ -218,8 +217,7 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
     {
         SCOPED_TRACE("released while queued");
         HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        families.SetFault(test::kQuery, test::HeldAnswer(test::kQuery, gate));
-        families.SetFault(test::kCount, test::HeldAnswer(test::kCount, gate));
+        for (Family f : {test::kQuery, test::kCount}) families.SetFault(f, test::HeldAnswer(f, gate));
         std::vector<IRequest*> blockers(kGeneralPoolThreads + kSearchPoolThreads);
         for (size_t i = 0; i < blockers.size(); ++i)
             ASSERT_EQ(S_OK, families.Start(i < kGeneralPoolThreads ? test::kQuery : test::kCount, &blockers[i]));
