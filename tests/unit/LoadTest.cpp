@@ -56,8 +56,7 @@ struct ProcessUse {
         DWORD count = 0;
         GetProcessHandleCount(GetCurrentProcess(), &count);
         handles = count ? count : HandlesInSystemTable();
-        PROCESS_MEMORY_COUNTERS_EX counters = {};
-        counters.cb = sizeof counters;
+        PROCESS_MEMORY_COUNTERS_EX counters = {sizeof counters};
         GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
         privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
     }
