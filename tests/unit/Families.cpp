@@ -33,19 +33,9 @@ std::string Summary(const std::string& bytes) {
     return text;
 }
 
-std::string QueryValue(IQueryRequest* request, ULONG row, const char* name) {
-    char value[64] = {};
-    return SUCCEEDED(request->GetValue(row, name, value, sizeof value)) ? value : "<none>";
-}
-
-// An export's typed out-parameter, handed on as the IRequest it begins with once the call is over.
+// An export's typed out-parameter: each request interface begins with IRequest.
 template <class T>
-struct Out {
-    IRequest** to;
-    T* typed = nullptr;
-    operator T**() { return &typed; }
-    ~Out() { *to = typed; }
-};
+T** As(IRequest** out) { return reinterpret_cast<T**>(out); }
 
 }  // namespace
 
@@ -69,16 +59,16 @@ HRESULT FamilyService::Start(Family family, IRequest** request) const {
     *request = nullptr;
     switch (family) {
     case kQuery:
-        return TarnixListOnlineFamilyTrees("tk", "cb", Out<IQueryRequest>{request});
+        return TarnixListOnlineFamilyTrees("tk", "cb", As<IQueryRequest>(request));
     case kCount:
         return TarnixSearchTree("Smith", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                                Out<ISearchCountRequest>{request});
+                                As<ISearchCountRequest>(request));
     case kDownload:
-        return TarnixGetInternetFile("files.tarnix.example", "/files/data.bin", Out<IDownloadRequest>{request});
+        return TarnixGetInternetFile("files.tarnix.example", "/files/data.bin", As<IDownloadRequest>(request));
     case kTreeGatekeeper:
     case kTreeFile:
         return TarnixDownloadOnlineFamilyTree("tk", family == kTreeFile ? "file" : "gate", nullptr, "cb",
-                                              Out<IDownloadRequest>{request});
+                                              As<IDownloadRequest>(request));
     case kUpload:
         return TarnixCreateOnlineFamilyTree("tk", m_localFile.c_str(), "4101", "Tree", FALSE, "cb", request);
     default:
@@ -111,7 +101,10 @@ std::string FamilyService::Results(Family family, IRequest* request) {
     if (family == kQuery) {
         auto* query = static_cast<IQueryRequest*>(request);
         std::string text = "rows " + std::to_string(query->GetRowCount());
-        for (ULONG row = 0; row < query->GetRowCount() && row < 4; ++row) text += " " + QueryValue(query, row, "oftname");
+        for (ULONG row = 0; row < query->GetRowCount() && row < 4; ++row) {
+            char value[64] = {};
+            text += SUCCEEDED(query->GetValue(row, "oftname", value, sizeof value)) ? std::string(" ") + value : " <none>";
+        }
         return text;
     }
     if (family == kCount) {

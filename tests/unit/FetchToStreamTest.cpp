@@ -1,7 +1,6 @@
-// One HTTP exchange: the request line through the proxy, the body read into a stream, the
-// platform's cache left alone, and every WinINet handle closed, children first. (The whole
-// request's bytes are the exports' tests; statuses, bad answers, stalls and hosts letting go are
-// the fault suite's.)
+// One HTTP exchange: the body read into a stream, the platform's cache left alone, and every WinINet
+// handle closed, children first. (The request's bytes are the exports' tests, a name that does not
+// resolve the transfer dialogs'; statuses, bad answers, stalls and hosts letting go are the fault suite's.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -25,42 +24,29 @@ using test::ProxySetting;
 using test::TestService;
 using test::WaitForRequest;
 
-constexpr char kHost[] = "svc.tarnix.example";
-constexpr char kPath[] = "/vft/gatekeeper.ashx?op=probe&att=a%20b&x=1";
-
-// What one fetch gave: its status, the stream's position as handed over, and the body.
-struct Fetched {
-    HRESULT status = E_PENDING;
-    ULONGLONG position = ~0ull;
-    std::string body;
-};
+constexpr char kHost[] = "svc.tarnix.example", kPath[] = "/vft/gatekeeper.ashx?op=probe";
 
 class FetchProbe : public CQueryRequest {
 public:
-    Fetched fetched;
+    std::string body;
 
 protected:
     void Process() override {
         ComPtr<IStream> stream = FetchToStream(*this, Host(), Path(), "GET", nullptr, 0, nullptr, 0);
-        LARGE_INTEGER zero = {};
-        ULARGE_INTEGER position = {};
-        stream->Seek(zero, STREAM_SEEK_CUR, &position);
-        fetched.position = position.QuadPart;
         char block[1024];
-        for (ULONG read = 0; SUCCEEDED(stream->Read(block, sizeof block, &read)) && read > 0;)
-            fetched.body.append(block, read);
+        for (ULONG read = 0; SUCCEEDED(stream->Read(block, sizeof block, &read)) && read > 0;) body.append(block, read);
         SetFinished();
     }
 };
 
 // Every WinINet handle the chains open and close, in order.
-struct HandleEvent { bool opened; InetLevel level; HINTERNET handle; };
+struct HandleEvent { bool opened; HINTERNET handle; };
 CriticalSection g_logGuard;
 std::vector<HandleEvent> g_log;
 
-void Log(bool opened, InetLevel level, HINTERNET handle) {
+void Log(bool opened, HINTERNET handle) {
     Lock lock(g_logGuard);
-    g_log.push_back({opened, level, handle});
+    g_log.push_back({opened, handle});
 }
 
 std::vector<HandleEvent> TakeLog() {
@@ -89,25 +75,22 @@ protected:
     void SetUp() override {
         ASSERT_EQ(S_OK, TARNIXInitialize(0));
         TakeLog();
-        InetHandleObservers() = {[](InetLevel level, HINTERNET h) { Log(true, level, h); },
-                                 [](InetLevel level, HINTERNET h) { Log(false, level, h); }};
+        InetHandleObservers() = {[](InetLevel, HINTERNET h) { Log(true, h); }, [](InetLevel, HINTERNET h) { Log(false, h); }};
     }
     void TearDown() override {
         TARNIXTerminate();
         InetHandleObservers() = {nullptr, nullptr};
     }
 
-    // Runs a probe as an export would.
-    static Fetched Fetch(const char* host = kHost) {
+    // Runs a probe as an export would; the body it read, or "<failed>".
+    static std::string Fetch() {
         auto* probe = new FetchProbe;
         probe->AddRef();
-        probe->Configure(host, kPath);
+        probe->Configure(kHost, kPath);
         QueueOnGeneralPool(probe->Job());
-        const HRESULT status = WaitForRequest(static_cast<IQueryRequest*>(probe));
-        Fetched fetched = probe->fetched;
+        const std::string body = WaitForRequest(static_cast<IQueryRequest*>(probe)) == S_OK ? probe->body : "<failed>";
         probe->Release();
-        fetched.status = status;
-        return fetched;
+        return body;
     }
 
     TestService service;
@@ -116,23 +99,17 @@ protected:
 
 // Two fetches of an answer that invites caching: nothing is written to the platform's cache (the
 // sign-in address carries a password) and nothing is served from it, so each goes out the same.
-TEST_F(FetchToStreamTest, SendsAnHttp10GetPastThePlatformsCacheAndClosesEveryHandleChildFirst) {
+TEST_F(FetchToStreamTest, EachFetchGoesPastThePlatformsCacheAndClosesEveryHandleChildFirst) {
     service.On("op=probe", HttpAnswer{200, "OK", {{"Cache-Control", "public, max-age=86400"},
                                                   {"Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT"}}, "<ok/>"});
     // An entry left in the prefix by a run of faulty code would otherwise fail every later run.
     DeleteUrlCacheEntryA((std::string("http://") + kHost + kPath).c_str());
     for (int i = 0; i < 2; ++i) {
-        const Fetched fetched = Fetch();
-        ASSERT_EQ(S_OK, fetched.status);
-        EXPECT_EQ("<ok/>", fetched.body);
-        EXPECT_EQ(0u, fetched.position) << "the stream is given back rewound";
+        EXPECT_EQ("<ok/>", Fetch());
         ExpectAllClosedChildFirst(TakeLog());
     }
     ASSERT_EQ(2u, service.RequestCount()) << "the second answer came from the cache";
-    const auto sent = service.Requests();
-    // Through a proxy the request line carries the absolute address, default port included.
-    EXPECT_EQ(std::string("GET http://") + kHost + ":80" + kPath + " HTTP/1.0", sent[0].requestLine);
-    EXPECT_EQ(sent[0].raw, sent[1].raw);
+    EXPECT_EQ(service.Requests()[0].raw, service.Requests()[1].raw);
 
     std::vector<char> entry(16384);
     DWORD size = static_cast<DWORD>(entry.size());
@@ -143,18 +120,6 @@ TEST_F(FetchToStreamTest, SendsAnHttp10GetPastThePlatformsCacheAndClosesEveryHan
         size = static_cast<DWORD>(entry.size());
     }
     if (find) FindCloseUrlCache(find);
-}
-
-TEST_F(FetchToStreamTest, AnUnresolvableNameFailsWithTheWinInetError) {
-    ProxySetting direct = ProxySetting::Off();
-    const Fetched fetched = Fetch("no-such-host.invalid");
-    EXPECT_EQ(static_cast<HRESULT>(0x80072EE7), fetched.status);
-    EXPECT_EQ("", fetched.body);
-    const std::vector<HandleEvent> events = TakeLog();
-    ExpectAllClosedChildFirst(events);
-    int requests = 0;
-    for (const auto& e : events) requests += e.opened && e.level == InetLevel::Request;
-    EXPECT_EQ(1, requests) << "the name is resolved at the send, after the request was opened";
 }
 
 // A platform call that fails without saying why is still a failure: a read that ended the body

@@ -33,14 +33,11 @@ DWORD HandlesInSystemTable() {
     using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
     const auto query = reinterpret_cast<Query>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    std::vector<char> table(1 << 20);
-    ULONG length = 0;
-    LONG status;
     constexpr ULONG kSystemHandleInformation = 16;
-    while ((status = query(kSystemHandleInformation, table.data(), static_cast<ULONG>(table.size()), &length)) ==
-           static_cast<LONG>(0xC0000004))  // too small
-        table.resize(table.size() * 2);
-    if (status != 0) return 0;
+    std::vector<char> table(1 << 20);
+    for (LONG status; (status = query(kSystemHandleInformation, table.data(), static_cast<ULONG>(table.size()), nullptr));
+         table.resize(table.size() * 2))
+        if (status != static_cast<LONG>(0xC0000004)) return 0;  // anything but "too small"
     const ULONG count = *reinterpret_cast<const ULONG*>(table.data());
     const auto* entries = reinterpret_cast<const Entry*>(table.data() + sizeof(void*));
     DWORD mine = 0;
@@ -59,8 +56,7 @@ struct ProcessUse {
         DWORD count = 0;
         GetProcessHandleCount(GetCurrentProcess(), &count);
         handles = count ? count : HandlesInSystemTable();
-        PROCESS_MEMORY_COUNTERS_EX counters = {};
-        counters.cb = sizeof counters;
+        PROCESS_MEMORY_COUNTERS_EX counters = {sizeof counters};
         GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
         privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
     }

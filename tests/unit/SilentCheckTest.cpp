@@ -17,6 +17,7 @@ namespace {
 using test::HttpAnswer;
 
 constexpr char kCompany[] = "TarnixUnitTestCo";
+const std::string kCompanyKey = std::string("software\\") + kCompany;
 
 HttpAnswer Xapi(const std::string& exe, const std::string& webctl, const std::string& tarnix) {
     return HttpAnswer{200, "OK", {}, "<r><ok/><xapi><exe>" + exe + "</exe><webctl>" + webctl + "</webctl><tarnix>" +
@@ -28,17 +29,17 @@ protected:
     void SetUp() override {
         ASSERT_EQ(S_OK, TARNIXInitialize(0));
         SilentCheckPeriodMs() = 20;
-        RegDeleteTreeA(HKEY_CURRENT_USER, (std::string("software\\") + kCompany).c_str());
+        RegDeleteTreeA(HKEY_CURRENT_USER, kCompanyKey.c_str());
     }
     void TearDown() override {
         TARNIXTerminate();
-        RegDeleteTreeA(HKEY_CURRENT_USER, (std::string("software\\") + kCompany).c_str());
+        RegDeleteTreeA(HKEY_CURRENT_USER, kCompanyKey.c_str());
     }
     // 0xDEADBEEF while nothing has been written.
     DWORD Flag() {
         DWORD value = 0xDEADBEEF, size = sizeof value;
-        RegGetValueA(HKEY_CURRENT_USER, (std::string("software\\") + kCompany + "\\Velmora\\VFTUpdates").c_str(),
-                     "UpdateAvailable", RRF_RT_REG_DWORD, nullptr, &value, &size);
+        RegGetValueA(HKEY_CURRENT_USER, (kCompanyKey + "\\Velmora\\VFTUpdates").c_str(), "UpdateAvailable",
+                     RRF_RT_REG_DWORD, nullptr, &value, &size);
         return value;
     }
 
@@ -58,7 +59,7 @@ protected:
 };
 
 // One check after another in the same process, each flag different from the one it replaces, but
-// for the failed checks, which write nothing.
+// for the failed checks, which write nothing. (How versions compare is the fuzz target version_text's.)
 TEST_F(SilentCheckTest, EachAnswerWritesWhetherAComponentIsNewer) {
     const std::string tooLong = "1.0.0" + std::string(59, ' ');  // 64 characters: never cut to 1.0.0
     struct Row {
@@ -68,8 +69,6 @@ TEST_F(SilentCheckTest, EachAnswerWritesWhetherAComponentIsNewer) {
     } rows[] = {
         {"7.2.15", "3.0.0", "1.0.0", Xapi("7.2.16", "3.0.0", "1.0.0"), 1},
         {"7.2.16", "3.0.0", "1.0.0", Xapi("7.2.16", "3.0.0", "1.0.0"), 0},  // all equal
-        {"7.2.16", "7.9.9", "1.0.0", Xapi("7.2.16", "7.10.0", "1.0.0"), 1},  // numbers, not text
-        {"7.2.16", "3.0.0", "7.10.0", Xapi("7.2.16", "3.0.0", "7.9.9"), 0},
         {"7.2.16", "3.0.0", "7.2", Xapi("7.2.16", "3.0.0", "7.1.5"), 1},  // one dot only: 7.0.0
         {"9.0.0", "3.0.0", "1.0.0", Xapi("", "3.0.0", "1.0.0"), 0},  // no value from the service
         {"9.0.0", "3.0.0", "1.0.0", Xapi("9.0.0", "3.1.0", "1.2.3.4"), 1},

@@ -1,5 +1,5 @@
-// What the download dialog shows of a transfer, from the counters a poll reads: sizes in decimal
-// units, the rate, the time left, the percentage and the destination's name.
+// What the download dialog shows of a transfer, from the counters a poll reads, at the edges that the
+// dialogs' test (a first poll, one half-way, a plain destination) does not reach.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,8 +16,6 @@ TEST(TransferText, ShowsATransferAsTheDownloadDialogDoes) {
         const char* what;
         std::string shown, expected;
     } cases[] = {
-        {"no bytes", FormatByteSize(0), "0.00 KB"},
-        {"the unmeasured rate's size", FormatByteSize(3600), "3.60 KB"},
         {"a byte short of a megabyte", FormatByteSize(999999), "1000.00 KB"},
         {"one and a half megabytes", FormatByteSize(1500000), "1.50 MB"},
         {"the largest count", FormatByteSize(0xFFFFFFFFu), "4294.97 MB"},
@@ -25,14 +23,11 @@ TEST(TransferText, ShowsATransferAsTheDownloadDialogDoes) {
         {"two minutes less a second", FormatTimeLeft(119), "1 min"},
         {"the example's rate", RateText(rate), "250.00 KB/Sec"},
         {"the example's progress", ProgressText(2500000, 1000000, rate), "6 sec (1.00 MB of 2.50 MB copied)"},
-        {"the example's title", CompletedTitle(Percentage(1000000, 2500000), "/files/t.ged"), "40% of /files/t.ged Completed"},
-        {"nothing received yet", RateText(TransferRate(0, 10000, 90000)), "3.60 KB/Sec"},
         {"the tick count wrapped", RateText(TransferRate(5000, 0xFFFFFF00u, 100)), "3.60 KB/Sec"},
         {"near 4 GB, without overflow", CompletedTitle(Percentage(4000000000u, 0xFFFFFFFFu), "/f"), "93% of /f Completed"},
         {"a byte in two seconds: rate 0", ProgressText(1000, 1, TransferRate(1, 0, 2000)),
          "unknown (0.00 KB of 1.00 KB copied)"},
         {"a rate past 32 bits is held there", std::to_string(TransferRate(0xFFFFFFFFu, 0, 1)), "4294967295"},
-        {"a destination with drive and folders", FileNameAndExtension("C:\\My Trees\\smith.v2.ged"), "smith.v2.ged"},
         {"slashes and backslashes", FileNameAndExtension("D:/trees\\ohio/cousins"), "cousins"},
         {"a drive without a folder", FileNameAndExtension("C:tree.ged"), "tree.ged"},
         {"a folder", FileNameAndExtension("C:\\trees\\"), ""},
