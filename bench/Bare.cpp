@@ -1,6 +1,7 @@
 // The bare platform: one WinINet chain per exchange, opened as the library opens its own (the
-// system's proxy setting, HTTP/1.0, nothing from or into the cache), synchronous or in the
-// asynchronous mode the library uses, without anything of the library around it.
+// system's proxy setting, or none for the development service, HTTP/1.0, nothing from or into
+// the cache), synchronous or in the asynchronous mode the library uses, without anything of the
+// library around it.
 #include "Bench.h"
 
 namespace bench {
@@ -43,8 +44,8 @@ struct BareChain::Completion {
 BareChain::BareChain(const std::string& host, INTERNET_PORT port, const char* verb, const std::string& path,
                      const BareOptions& options)
     : m_options(options), m_buffers() {
-    m_session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
-                              options.async ? INTERNET_FLAG_ASYNC : 0);
+    const DWORD access = options.direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG;
+    m_session = InternetOpenA(kAgent, access, nullptr, nullptr, options.async ? INTERNET_FLAG_ASYNC : 0);
     if (!m_session) Fail("InternetOpenA failed (%lu)", GetLastError());
     DWORD_PTR context = 0;
     if (options.async) {

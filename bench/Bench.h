@@ -123,6 +123,7 @@ HANDLE CreateOutputFile(const std::string& name, bool deleteOnClose);
 struct BareOptions {
     bool async = false;        // INTERNET_FLAG_ASYNC with a completion callback, as the library
     DWORD blockSize = 4096;    // bytes per InternetReadFile(Ex) / InternetWriteFile
+    bool direct = false;       // no proxy lookup, as the library reaches the service TARNIX_SERVICE names
 };
 
 // The handles of one exchange: session, connection, request; closed child first.

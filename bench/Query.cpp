@@ -59,7 +59,7 @@ std::string ParseTicket(const std::string& answer) {
 void BareSignIn(const std::string& host, INTERNET_PORT port, bool async) {
     std::string answer;
     {
-        BareChain chain(host, port, "GET", kLoginPath, {async, 4096});
+        BareChain chain(host, port, "GET", kLoginPath, {async, 4096, true});
         chain.Send();
         if (chain.StatusCode() != 200) Fail("bare sign-in: status %lu", chain.StatusCode());
         char block[4096];

@@ -69,7 +69,7 @@ void BareUpload(const std::string& service, const std::string& ticket, const std
 
     BareChain chain(host, port, "POST",
                     "/vft/gatekeeper.ashx?op=oftcreate&siteid=4101&oftname=Bench%20tree&forvwt=N&cobrand=bench",
-                    {false, 4096});
+                    {false, 4096, true});
     chain.BeginSend(headers, bodyLength);
     chain.Write(partHeader.data(), static_cast<DWORD>(partHeader.size()));
     std::vector<char> block(kBlock);
