@@ -12,6 +12,7 @@
 
 #include "ProxySetting.h"
 #include "TestService.h"
+#include "frame/Library.h"
 #include "requests/RequestBase.h"
 #include "support/Module.h"
 #include "tarnix.h"
@@ -92,5 +93,24 @@ inline HttpAnswer HeldAnswer(Family family, HANDLE gate, bool midBody = false) {
     answer.holdAfterBytes = midBody ? answer.body.size() / 2 : 0;
     return answer;
 }
+
+// A test of the families: it starts with the library initialized and holding nothing, and must end
+// holding nothing once `gate` has let every held answer go and the last terminate has run.
+class FamiliesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ("", Holdings());
+        ASSERT_EQ(S_OK, TARNIXInitialize(0));
+    }
+    void TearDown() override {
+        SetEvent(gate);
+        while (InitializationCount() > 0) TARNIXTerminate();
+        EXPECT_TRUE(HoldsNothing());
+        CloseHandle(gate);
+    }
+
+    FamilyService families;
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+};
 
 }  // namespace tarnix::test

@@ -125,18 +125,11 @@ const Fault kFaults[] = {
     {"stalled mid-body", CHANGE { a.hold = hold, a.holdAfterBytes = good.size() / 2; }, All(kStalled)},
 };
 
-class FaultSuiteTest : public ::testing::Test {
+class FaultSuiteTest : public test::FamiliesTest {
 protected:
-    void SetUp() override {
-        ASSERT_EQ("", test::Holdings());
-        ASSERT_EQ(S_OK, TARNIXInitialize(0));
-    }
     void TearDown() override {
         ExchangeTimeouts() = m_timeouts;
-        SetEvent(never);
-        TARNIXTerminate();
-        EXPECT_TRUE(HoldsNothing());
-        CloseHandle(never);
+        FamiliesTest::TearDown();
     }
     // After each group of cases the library must hold nothing (counted for the figures); its gate goes.
     void EndGroup(HANDLE gate = nullptr) {
@@ -146,8 +139,7 @@ protected:
         if (gate) CloseHandle(gate);
     }
 
-    FamilyService families;
-    HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // an answer held on it waits for ever
+    const HANDLE never = gate;  // an answer held on it waits until the test is over
     size_t groups = 0, groupsSettled = 0;
 
 private:

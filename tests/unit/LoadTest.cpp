@@ -62,19 +62,8 @@ struct ProcessUse {
     }
 };
 
-class LoadTest : public ::testing::Test {
+class LoadTest : public test::FamiliesTest {
 protected:
-    void SetUp() override {
-        ASSERT_EQ("", test::Holdings());
-        ASSERT_EQ(S_OK, TARNIXInitialize(0));
-    }
-    void TearDown() override {
-        SetEvent(gate);
-        while (InitializationCount() > 0) TARNIXTerminate();
-        EXPECT_TRUE(HoldsNothing());
-        CloseHandle(gate);
-    }
-
     using Started = std::deque<std::pair<Family, IRequest*>>;
     // Takes the oldest request started to its end: it must succeed with the good results.
     static void FinishOldest(Started& started) {
@@ -99,9 +88,6 @@ protected:
         }
         while (!running.empty()) FinishOldest(running);
     }
-
-    FamilyService families;
-    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
 
 TEST_F(LoadTest, TwoThousandRequestsLeaveNothingBehind) {
