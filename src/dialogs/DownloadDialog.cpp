@@ -96,7 +96,7 @@ extern "C" BOOL TARNIX_STDCALL TarnixDownloadFileDialog(HWND parent, const char*
         params.sourceName = TextOrEmpty(objectPath);
         params.destination = TextOrEmpty(destination);
         ThrowIfFailed(StartRequest<CDownloadRequest>(params.request.put(), [&](CDownloadRequest& download) {
-            download.Configure(params.sourceHost, params.sourceName, destination);
+            download.Configure(WireText(server), WireText(objectPath), destination);
         }));
         // Leaving releases the request: a download still running is given up, and a named file
         // keeps what it had received.

@@ -10,9 +10,8 @@ namespace tarnix {
 class COnlineTreeDownloadRequest final : public CDownloadRequest {
 protected:
     void Process() override {
-        // A host that lets go during the gatekeeper exchange stops it here: no file is made.
+        // A host that lets go during the gatekeeper exchange stops it there: no file is made.
         ComPtr<IXMLDOMNode> answer = FetchCheckedAnswer(*this, Host(), ObjectPath());
-        if (!answer) return;
         const std::string address = ReadChildText(answer.get(), "//GEDCOMFile");
         ThrowHrIf(address.empty(), E_FAIL);
         RetargetTo(address);
@@ -46,7 +45,7 @@ using namespace tarnix;
 extern "C" HRESULT TARNIX_STDCALL TarnixGetInternetFile(const char* server, const char* objectPath,
                                                         IDownloadRequest** request) {
     return StartRequest<CDownloadRequest>(request, [&](CDownloadRequest& download) {
-        download.Configure(TextOrEmpty(server), TextOrEmpty(objectPath), nullptr);
+        download.Configure(WireText(server), WireText(objectPath), nullptr);
     });
 }
 
@@ -56,8 +55,8 @@ extern "C" HRESULT TARNIX_STDCALL TarnixDownloadOnlineFamilyTree(const char* tic
     return GuardHr([&] {
         // Only the collection identifier is escaped; ticket and co-brand code go as given.
         std::string path = Format("%s?op=oftdownload&att=%s&collectionid=%s&cobrand=%s", kGatekeeperPath,
-                                  ticket ? ticket : "", URLEncode(TextOrEmpty(collectionId)).c_str(),
-                                  cobrand ? cobrand : "");
+                                  WireText(ticket).c_str(), URLEncode(TextOrEmpty(collectionId)).c_str(),
+                                  WireText(cobrand).c_str());
         return StartRequest<COnlineTreeDownloadRequest>(request, [&](COnlineTreeDownloadRequest& download) {
             download.Configure(ServiceHost(), std::move(path), destinationFile);
         });

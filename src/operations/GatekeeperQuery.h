@@ -11,20 +11,17 @@
 namespace tarnix {
 
 // GETs `path` from `host` on behalf of `request` and gives back the checked answer's document
-// node; null when the host let go of the request meanwhile. A service error answer is raised as
-// its HRESULT.
+// node. A service error answer is raised as its HRESULT.
 ComPtr<IXMLDOMNode> FetchCheckedAnswer(const CRequestCore& request, const std::string& host, const std::string& path);
 
 class CGatekeeperQuery : public CQueryRequest {
 protected:
-    // GETs the path and gives back the checked answer's document node; null when the host let
-    // go of the request meanwhile (nothing is stored then and the request stays pending).
+    // GETs the path and gives back the checked answer's document node.
     ComPtr<IXMLDOMNode> FetchCheckedAnswer();
 
     // One row per node that `pattern` selects, numbered from 0 in document order, each holding
-    // every name in `fields` (empty when the node lacks that child). Returns false, leaving the
-    // request unfinished, when the host lets go of the request on the way.
-    bool StoreRows(IXMLDOMNode* document, const char* pattern, std::initializer_list<const char*> fields);
+    // every name in `fields` (empty when the node lacks that child).
+    void StoreRows(IXMLDOMNode* document, const char* pattern, std::initializer_list<const char*> fields);
 };
 
 }  // namespace tarnix

@@ -10,7 +10,6 @@ protected:
     // Row 0 "att": the ticket, the text of the answer's first ATT element (empty without one).
     void Process() override {
         ComPtr<IXMLDOMNode> answer = FetchCheckedAnswer();
-        if (!answer) return;
         SetValue(0, "att", ReadChildText(answer.get(), "//ATT"));
         SetFinished();
     }
@@ -19,9 +18,8 @@ protected:
 class CListUserSitesRequest : public CGatekeeperQuery {
 protected:
     void Process() override {
-        ComPtr<IXMLDOMNode> answer = FetchCheckedAnswer();
-        if (answer && StoreRows(answer.get(), "//Site", {"SiteID", "SiteName", "SiteRights", "Rights"}))
-            SetFinished();
+        StoreRows(FetchCheckedAnswer().get(), "//Site", {"SiteID", "SiteName", "SiteRights", "Rights"});
+        SetFinished();
     }
 };
 
@@ -45,6 +43,6 @@ extern "C" HRESULT TARNIX_STDCALL TarnixListUserSites(const char* ticket, IQuery
     return GuardHr([&] {
         // The ticket goes back exactly as the sign-in gave it.
         return StartQueryRequest<CListUserSitesRequest>(
-            Format("%s?op=apilistusersites&att=%s", kGatekeeperPath, ticket ? ticket : ""), request);
+            Format("%s?op=apilistusersites&att=%s", kGatekeeperPath, WireText(ticket).c_str()), request);
     });
 }

@@ -30,9 +30,9 @@ extern "C" HRESULT TARNIX_STDCALL TarnixCreateOnlineFamilyTree(const char* ticke
                                                                IRequest** request) {
     return GuardHr([&] {
         return StartUpload(Format("%s?op=oftcreate&att=%s&siteid=%s&oftname=%s&forvwt=%s&cobrand=%s", kGatekeeperPath,
-                                  TextOrEmpty(ticket).c_str(), URLEncode(TextOrEmpty(siteId)).c_str(),
+                                  WireText(ticket).c_str(), URLEncode(TextOrEmpty(siteId)).c_str(),
                                   URLEncode(TextOrEmpty(treeName)).c_str(), submitToWorldTree ? "Y" : "N",
-                                  TextOrEmpty(cobrand).c_str()),
+                                  WireText(cobrand).c_str()),
                            TextOrEmpty(localFile), request);
     });
 }
@@ -42,8 +42,8 @@ extern "C" HRESULT TARNIX_STDCALL TarnixUpdateOnlineFamilyTree(const char* ticke
                                                                IRequest** request) {
     return GuardHr([&] {
         return StartUpload(Format("%s?op=oftreplace&att=%s&collectionid=%s&cobrand=%s", kGatekeeperPath,
-                                  TextOrEmpty(ticket).c_str(), URLEncode(TextOrEmpty(collectionId)).c_str(),
-                                  TextOrEmpty(cobrand).c_str()),
+                                  WireText(ticket).c_str(), URLEncode(TextOrEmpty(collectionId)).c_str(),
+                                  WireText(cobrand).c_str()),
                            TextOrEmpty(localFile), request);
     });
 }
@@ -53,8 +53,8 @@ extern "C" HRESULT TARNIX_STDCALL TarnixExportOnlineFamilyTree(const char* ticke
     return GuardHr([&] {
         // No local file: a GET whose path keeps the ticket.
         return StartUpload(Format("%s?op=oftexport&att=%s&collectionid=%s&cobrand=%s", kGatekeeperPath,
-                                  TextOrEmpty(ticket).c_str(), URLEncode(TextOrEmpty(collectionId)).c_str(),
-                                  TextOrEmpty(cobrand).c_str()),
+                                  WireText(ticket).c_str(), URLEncode(TextOrEmpty(collectionId)).c_str(),
+                                  WireText(cobrand).c_str()),
                            std::string(), request);
     });
 }

@@ -8,10 +8,9 @@ class CListOnlineFamilyTreesRequest : public CGatekeeperQuery {
 protected:
     // One row per oft element, with the six values the service sends for each tree.
     void Process() override {
-        ComPtr<IXMLDOMNode> answer = FetchCheckedAnswer();
-        if (answer && StoreRows(answer.get(), "//oft",
-                                {"SiteID", "SiteName", "CollectionID", "OFTName", "Permission", "DownloadStatus"}))
-            SetFinished();
+        StoreRows(FetchCheckedAnswer().get(), "//oft",
+                  {"SiteID", "SiteName", "CollectionID", "OFTName", "Permission", "DownloadStatus"});
+        SetFinished();
     }
 };
 
@@ -24,7 +23,8 @@ extern "C" HRESULT TARNIX_STDCALL TarnixListOnlineFamilyTrees(const char* ticket
     return GuardHr([&] {
         // Both values are sent as the host gives them, without escaping.
         return StartQueryRequest<CListOnlineFamilyTreesRequest>(
-            Format("%s?op=oftlist&att=%s&cobrand=%s", kGatekeeperPath, ticket ? ticket : "", cobrand ? cobrand : ""),
+            Format("%s?op=oftlist&att=%s&cobrand=%s", kGatekeeperPath, WireText(ticket).c_str(),
+                   WireText(cobrand).c_str()),
             request);
     });
 }

@@ -43,10 +43,8 @@ public:
 
 protected:
     void Process() override {
-        if (!Wanted()) return;
-        ComPtr<IStream> answer = FetchToStream(*this, Host(), m_path, "GET", nullptr, 0, nullptr, 0);
-        // Nobody is left to read a count: finish without looking at the answer.
-        if (!Wanted()) return SetResults(SearchCounts{});
+        ThrowIfAbandoned();
+        ComPtr<IStream> answer = FetchToStream(*this, Host(), m_path);
         std::optional<SearchCounts> counts = ReadSearchCountAnswer(ReadStreamText(answer.get()));
         ThrowHrIf(!counts, E_FAIL);
         SetResults(*counts);

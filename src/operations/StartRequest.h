@@ -15,6 +15,16 @@ namespace tarnix {
 
 using QueueFunction = void (*)(IRequestJob* job);
 
+// A text the host gives that goes onto the wire unescaped (a query value, the ticket that an
+// upload moves into its Cookie header): null reads as empty, and a control character, which could
+// end the request line or add header lines of its own, is refused with E_INVALIDARG, before
+// anything is queued or sent.
+inline std::string WireText(const char* text) {
+    std::string value = text ? text : "";
+    for (unsigned char c : value) ThrowHrIf(c < 0x20 || c == 0x7F, E_INVALIDARG);
+    return value;
+}
+
 template <class TRequest, class TInterface, class Configure>
 HRESULT StartRequest(TInterface** out, Configure&& configure, QueueFunction queue = &QueueOnGeneralPool) noexcept {
     if (!out) return E_POINTER;

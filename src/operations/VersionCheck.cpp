@@ -12,7 +12,6 @@ protected:
     // Row 0 from the answer's first xapi element; no row without one, and finished either way.
     void Process() override {
         ComPtr<IXMLDOMNode> answer = FetchCheckedAnswer();
-        if (!answer) return;
         ComPtr<IXMLDOMNodeList> components = SelectNodes(answer.get(), "//xapi");
         if (NodeCount(components.get()) >= 1) {
             ComPtr<IXMLDOMNode> xapi = NodeAt(components.get(), 0);
@@ -37,8 +36,8 @@ extern "C" HRESULT TARNIX_CDECL TarnixCheckVelmoraFamilyTreeVersion(const char* 
         // The texts go into the query as the host gives them, without escaping.
         return StartQueryRequest<CVersionCheckRequest>(
             Format("%s?op=versioncompare&exe=%s&webctl=%s&tarnix=%s&cobrand=%s", kGatekeeperPath,
-                   TextOrEmpty(exeVersion).c_str(), TextOrEmpty(webctlVersion).c_str(),
-                   TextOrEmpty(tarnixVersion).c_str(), TextOrEmpty(cobrand).c_str()),
+                   WireText(exeVersion).c_str(), WireText(webctlVersion).c_str(),
+                   WireText(tarnixVersion).c_str(), WireText(cobrand).c_str()),
             request);
     });
 }

@@ -16,10 +16,9 @@ CRequestCore::CRequestCore() noexcept { InterlockedIncrement(&g_liveRequests); }
 
 CRequestCore::~CRequestCore() { InterlockedDecrement(&g_liveRequests); }
 
-HRESULT CRequestCore::ExchangeVerdict() const noexcept {
-    if (!Wanted()) return S_FALSE;
-    if (CThreadPool::CurrentWorkerStopping()) return E_ABORT;
-    return S_OK;
+void CRequestCore::ThrowIfAbandoned() const {
+    if (!Wanted()) throw RequestAbandoned();
+    ThrowHrIf(CThreadPool::CurrentWorkerStopping(), E_ABORT);
 }
 
 LONG CRequestCore::ReleaseReference() noexcept {

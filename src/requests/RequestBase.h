@@ -19,16 +19,20 @@
 
 namespace tarnix {
 
+// Raised by a request's steps once its host has let go of it: the request's Run ends it quietly,
+// leaving status and state as they are, since nobody is left to read them.
+struct RequestAbandoned {};
+
 // The parts of a request that do not depend on its main interface.
 class CRequestCore {
 public:
-    // True while the host still holds the request; a Process gives up quietly once it is false.
+    // True while the host still holds the request.
     bool Wanted() const noexcept { return m_wanted != 0; }
 
-    // Asked between the steps of an exchange and while it waits on the network: S_OK to go on,
-    // S_FALSE to give up quietly (the host has let go), E_ABORT to give up with that status (the
-    // pool running the request is stopping, while the host may still hold the request).
-    HRESULT ExchangeVerdict() const noexcept;
+    // Asked between the steps of a request and while it waits on the network: raises
+    // RequestAbandoned once the host has let go, and E_ABORT while the pool running the request
+    // stops (the host may still hold it, and then reads that status).
+    void ThrowIfAbandoned() const;
 
     const std::string& Host() const noexcept { return m_host; }
 
@@ -104,6 +108,7 @@ private:
     void STDMETHODCALLTYPE Run() override {
         try {
             Process();
+        } catch (const RequestAbandoned&) {
         } catch (...) {
             // Anything but an HRESULT (or lack of memory) is recorded as E_FAIL.
             SetFailed(CaughtToHResult(E_FAIL));

@@ -67,7 +67,8 @@ void CThreadPool::Start(ULONG threadCount, ULONG queueLimit) {
     ThrowHrIf(semaphore == nullptr, E_FAIL);
     m_shared->semaphore.reset(semaphore);
 
-    m_threads.assign(threadCount, nullptr);
+    m_threads.clear();
+    m_threads.resize(threadCount);
     m_threadIds.assign(threadCount, 0);
     ULONG started = 0;
     for (ULONG i = 0; i < threadCount; ++i) {
@@ -79,7 +80,7 @@ void CThreadPool::Start(ULONG threadCount, ULONG queueLimit) {
             delete start;
             continue;  // fewer workers; the ones started still serve the queue
         }
-        m_threads[i] = reinterpret_cast<HANDLE>(thread);
+        m_threads[i].reset(reinterpret_cast<HANDLE>(thread));
         ++started;
     }
     // A pool without a single worker would accept jobs that never run.
@@ -154,11 +155,11 @@ CThreadPool::~CThreadPool() {
     // One deadline for all: workers waiting on the network give up at once (see
     // CurrentWorkerStopping); one stuck inside the platform ends on its own later.
     const ULONGLONG deadline = GetTickCount64() + kStopWaitMs;
-    for (HANDLE thread : m_threads) {
+    for (UniqueKernelHandle& thread : m_threads) {
         if (!thread) continue;
         const ULONGLONG now = GetTickCount64();
-        WaitForSingleObject(thread, now < deadline ? static_cast<DWORD>(deadline - now) : 0);
-        CloseHandle(thread);
+        WaitForSingleObject(thread.get(), now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+        thread.reset();
     }
 
     // Jobs still waiting are dropped without running; their requests stay pending.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "requests/RequestJob.h"
+#include "support/Handles.h"
 
 namespace tarnix {
 
@@ -56,7 +57,7 @@ private:
     // What the workers use lives apart from the pool, with a reference held by each worker, so
     // that a worker still inside a job when its stop wait ends never touches freed memory.
     std::shared_ptr<Shared> m_shared;
-    std::vector<HANDLE> m_threads;
+    std::vector<UniqueKernelHandle> m_threads;
     std::vector<unsigned> m_threadIds;
 };
 

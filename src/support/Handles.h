@@ -5,17 +5,20 @@
 
 #include <windows.h>
 #include <oleauto.h>
-#include <wininet.h>
 
 #include <utility>
 
 namespace tarnix {
 
-template <class T, class Close, T Invalid = T()>
+// `Traits` names the handle type (Type), its empty value (Invalid(), a function so that it may
+// be INVALID_HANDLE_VALUE) and how to close it (Close).
+template <class Traits>
 class UniqueHandle {
 public:
+    using Type = typename Traits::Type;
+
     UniqueHandle() noexcept = default;
-    explicit UniqueHandle(T value) noexcept : m_value(value) {}
+    explicit UniqueHandle(Type value) noexcept : m_value(value) {}
     ~UniqueHandle() { reset(); }
     UniqueHandle(UniqueHandle&& other) noexcept : m_value(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
@@ -25,39 +28,43 @@ public:
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
 
-    T get() const noexcept { return m_value; }
-    T* put() noexcept {
+    Type get() const noexcept { return m_value; }
+    Type* put() noexcept {
         reset();
         return &m_value;
     }
-    void reset(T value = Invalid) noexcept {
-        T old = std::exchange(m_value, value);
-        if (old != Invalid) Close()(old);
+    void reset(Type value = Traits::Invalid()) noexcept {
+        Type old = std::exchange(m_value, value);
+        if (old != Traits::Invalid()) Traits::Close(old);
     }
-    T release() noexcept { return std::exchange(m_value, Invalid); }
-    explicit operator bool() const noexcept { return m_value != Invalid; }
+    Type release() noexcept { return std::exchange(m_value, Traits::Invalid()); }
+    explicit operator bool() const noexcept { return m_value != Traits::Invalid(); }
 
 private:
-    T m_value = Invalid;
+    Type m_value = Traits::Invalid();
 };
 
-struct CloseKernelHandle {
-    void operator()(HANDLE h) const noexcept { CloseHandle(h); }
-};
-struct CloseInternetHandle {
-    void operator()(HINTERNET h) const noexcept { InternetCloseHandle(h); }
-};
-struct CloseRegKey {
-    void operator()(HKEY h) const noexcept { RegCloseKey(h); }
-};
-struct FreeBstr {
-    void operator()(BSTR s) const noexcept { SysFreeString(s); }
+template <class T, T (*InvalidValue)(), void (*CloseFunction)(T)>
+struct HandleTraits {
+    using Type = T;
+    static T Invalid() noexcept { return InvalidValue(); }
+    static void Close(T value) noexcept { CloseFunction(value); }
 };
 
-using UniqueKernelHandle = UniqueHandle<HANDLE, CloseKernelHandle>;
-using UniqueInternetHandle = UniqueHandle<HINTERNET, CloseInternetHandle>;
-using UniqueRegKey = UniqueHandle<HKEY, CloseRegKey>;
-using UniqueBstr = UniqueHandle<BSTR, FreeBstr>;
+inline HANDLE NullHandle() noexcept { return nullptr; }
+inline HANDLE InvalidFileHandle() noexcept { return INVALID_HANDLE_VALUE; }
+inline HKEY NullKey() noexcept { return nullptr; }
+inline BSTR NullBstr() noexcept { return nullptr; }
+inline void CloseKernelHandle(HANDLE h) noexcept { CloseHandle(h); }
+inline void CloseRegKey(HKEY h) noexcept { RegCloseKey(h); }
+inline void FreeBstr(BSTR s) noexcept { SysFreeString(s); }
+
+// Events, semaphores, threads: null when empty.
+using UniqueKernelHandle = UniqueHandle<HandleTraits<HANDLE, NullHandle, CloseKernelHandle>>;
+// Files: INVALID_HANDLE_VALUE when empty, as CreateFileA reports a failure.
+using UniqueFile = UniqueHandle<HandleTraits<HANDLE, InvalidFileHandle, CloseKernelHandle>>;
+using UniqueRegKey = UniqueHandle<HandleTraits<HKEY, NullKey, CloseRegKey>>;
+using UniqueBstr = UniqueHandle<HandleTraits<BSTR, NullBstr, FreeBstr>>;
 
 // A VARIANT cleared on scope exit.
 class UniqueVariant {

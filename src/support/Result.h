@@ -36,14 +36,23 @@ inline HRESULT HResultFromWin32Error(DWORD error) noexcept {
 
 inline HRESULT HResultFromLastError() noexcept { return HResultFromWin32Error(GetLastError()); }
 
-// For calls that report failure by a null/false result. Falls back to `ifNoError` when the
-// call left no last error, so a failure is never mistaken for success.
+// What a failed platform call raises: its last error, or E_FAIL when it left none, so that a
+// failure is never mistaken for success.
+inline HRESULT LastErrorFailure() noexcept {
+    const HRESULT hr = HResultFromLastError();
+    return FAILED(hr) ? hr : E_FAIL;
+}
+
+[[noreturn]] inline void ThrowLastError() { ThrowHr(LastErrorFailure()); }
+
+inline void ThrowLastErrorIf(bool failed) {
+    if (failed) ThrowLastError();
+}
+
+// For calls that report failure by a null/false result.
 template <class T>
-T ThrowLastErrorIfNull(T value, HRESULT ifNoError = E_FAIL) {
-    if (!value) {
-        HRESULT hr = HResultFromLastError();
-        ThrowHr(FAILED(hr) ? hr : ifNoError);
-    }
+T ThrowLastErrorIfNull(T value) {
+    if (!value) ThrowLastError();
     return value;
 }
 

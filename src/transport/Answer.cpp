@@ -73,6 +73,19 @@ bool ReadHexValue(const std::wstring& text, uint32_t* value) {
     return true;
 }
 
+// A document type declaration anywhere in the text, in any case.
+bool ContainsDoctype(const std::string& text) {
+    static constexpr char kMarker[] = "<!doctype";
+    for (size_t at = text.find("<!"); at != std::string::npos; at = text.find("<!", at + 2)) {
+        size_t i = 0;
+        while (i < sizeof kMarker - 1 && at + i < text.size() &&
+               (text[at + i] | (i >= 2 ? 0x20 : 0)) == kMarker[i])
+            ++i;
+        if (i == sizeof kMarker - 1) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 ComPtr<IXMLDOMNode> LoadAnswerDocument(IStream* stream) {
@@ -91,9 +104,26 @@ ComPtr<IXMLDOMNode> LoadAnswerDocument(IStream* stream) {
     // before it as a whole answer.
     ThrowHrIf(text.find('\0') != std::string::npos, E_INVALIDARG);
 
+    // The service never sends a document type declaration, and one is where an answer from
+    // whoever sits on the plain-HTTP path could reach into the host's machine (an external
+    // entity naming a local file, which would come back as a value and leave with the next
+    // request) or stall it (entities that expand without end). Such an answer is refused before
+    // it is parsed, and the parser is told to resolve nothing, whatever its defaults are.
+    ThrowHrIf(ContainsDoctype(text), E_INVALIDARG);
+
     ComPtr<IXMLDOMDocument2> document;
     ThrowIfFailed(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER,
                                    kIidXmlDomDocument2, document.put_void()));
+    ThrowIfFailed(document->put_validateOnParse(VARIANT_FALSE));
+    ThrowIfFailed(document->put_resolveExternals(VARIANT_FALSE));
+    {
+        UniqueBstr name = MakeBstr(L"ProhibitDTD");
+        VARIANT prohibit;
+        VariantInit(&prohibit);
+        V_VT(&prohibit) = VT_BOOL;
+        V_BOOL(&prohibit) = VARIANT_TRUE;
+        ThrowIfFailed(document->setProperty(name.get(), prohibit));
+    }
 
     UniqueBstr source = MakeBstr(NarrowToWide(CP_ACP, text.data(), static_cast<int>(text.size())));
     VARIANT_BOOL parsed = VARIANT_FALSE;

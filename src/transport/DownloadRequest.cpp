@@ -1,6 +1,7 @@
 #include "transport/DownloadRequest.h"
 
 #include <cstring>
+#include <optional>
 
 #include "support/DecimalText.h"
 #include "support/Text.h"
@@ -51,44 +52,33 @@ void CDownloadRequest::FinishTransfer(IStream* stream) {
     m_result = ComPtr<IStream>(stream);
 }
 
-ComPtr<IStream> CDownloadRequest::OpenDestination() const {
-    if (m_destination.empty()) return CreateTempFileStream();
-    // An existing file is replaced.
-    return OpenFileStream(m_destination.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-}
-
 void CDownloadRequest::Process() {
-    if (!Wanted()) return;
-    CInetExchange exchange(*this);
-    exchange.Connect(Host(), m_port);
-    if (!exchange.Proceed()) return;
-    exchange.OpenRequest("GET", m_objectPath, m_secure);
-    if (!exchange.Send(nullptr, 0, nullptr, 0)) return;
+    ThrowIfAbandoned();
+    std::optional<CDownloadFile> file;
+    {
+        CInetExchange exchange(*this, "GET", Host(), m_objectPath, m_port, m_secure, kFileBlockSize);
+        exchange.Send();
+        // An error page is never handed over as the file: it fails before the destination is
+        // touched, so that nothing is created and an existing file keeps its contents.
+        const long status = exchange.StatusCode();
+        ThrowHrIf(status < 200 || status > 299, HResultFromHttpStatus(status));
 
-    // An error page is never handed over as the file: it fails before the destination is
-    // opened, so that nothing is created and an existing file keeps its contents.
-    const long status = exchange.StatusCode();
-    ThrowHrIf(status < 200 || status > 299, HResultFromHttpStatus(status));
+        std::string contentType, length;
+        exchange.QueryHeader(HTTP_QUERY_CONTENT_TYPE, contentType);  // stays empty without one
+        const ULONG total = exchange.QueryHeader(HTTP_QUERY_CONTENT_LENGTH, length) ? ParseContentLength(length) : 0;
+        BeginTransfer(std::move(contentType), total);
 
-    std::string contentType, length;
-    exchange.QueryHeader(HTTP_QUERY_CONTENT_TYPE, contentType);  // stays empty without one
-    const ULONG total = exchange.QueryHeader(HTTP_QUERY_CONTENT_LENGTH, length) ? ParseContentLength(length) : 0;
-    BeginTransfer(std::move(contentType), total);
-
-    ComPtr<IStream> file = OpenDestination();
-    for (;;) {
-        const char* block = nullptr;
-        DWORD read = 0;
-        // Given up: a named file keeps what it has, a temporary one goes with `file`. A body cut
-        // short of its announced length fails here, so that such a file never passes for complete.
-        if (!exchange.Read(block, read)) return;
-        if (read == 0) break;
-        ULONG written = 0;
-        ThrowIfFailed(file->Write(block, read, &written));
-        ThrowHrIf(written != read, E_FAIL);
-        AddBytesReceived(read);
+        file.emplace(m_destination);
+        // A body cut short of its announced length fails in Read, so that such a file never
+        // passes for complete.
+        for (std::string_view block; !(block = exchange.Read()).empty();) {
+            file->Write(block);
+            AddBytesReceived(static_cast<ULONG>(block.size()));
+        }
     }
-    FinishTransfer(file.get());
+    // The platform's handles are closed before the file is the host's: nothing of the worker's
+    // is left to wait for once the state says done.
+    FinishTransfer(file->Commit().get());
 }
 
 HRESULT CDownloadRequest::TransferReadable() const noexcept {

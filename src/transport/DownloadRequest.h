@@ -1,7 +1,9 @@
 // CDownloadRequest: one file fetched with an HTTP GET and written to a local file as it arrives,
-// with counters that the host polls while it runs. The body passes through one 4096-byte block
-// straight into the file, so a download of any size runs in constant memory; the request's lock
-// guards the counters only and is never held across network or file I/O.
+// with counters that the host polls while it runs. The body passes through one block
+// (kFileBlockSize) straight into the file, so a download of any size runs in constant memory;
+// the request's lock guards the counters only and is never held across network or file I/O.
+// A named destination is replaced only once the whole body is in (CDownloadFile): a download
+// that fails or is given up leaves it as it was.
 #pragma once
 
 #include <windows.h>
@@ -48,8 +50,6 @@ protected:
 private:
     // Fails with the stored status, or E_PENDING until the transfer has begun. Call under m_lock.
     HRESULT TransferReadable() const noexcept;
-    // Opens the destination; called only once an answer worth keeping has arrived.
-    ComPtr<IStream> OpenDestination() const;
 
     std::string m_objectPath;
     std::string m_destination;

@@ -1,9 +1,11 @@
 #include "transport/Exchange.h"
 
 #include <cstdlib>
-#include <cstring>
+#include <new>
+#include <vector>
 
 #include "support/DecimalText.h"
+#include "support/Module.h"
 #include "support/Result.h"
 
 namespace tarnix {
@@ -17,12 +19,20 @@ constexpr DWORD kWaitSliceMs = 50;
 // Nothing of an exchange goes into the platform's cache or comes out of it.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD;
 
-const HRESULT kPending = HRESULT_FROM_WIN32(ERROR_IO_PENDING);
+volatile LONG g_openHandles = 0;
+volatile LONG g_liveStates = 0;
 
 // Wine reports a receive that timed out inside an answer as the socket's own error; a host is
 // told about timeouts in the platform's terms only.
 HRESULT PlatformTerms(HRESULT hr) noexcept {
     return hr == HRESULT_FROM_WIN32(WSAETIMEDOUT) ? HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) : hr;
+}
+
+// Takes a handle that a WinINet call just returned, or raises that call's failure.
+UniqueInternetHandle Opened(HINTERNET handle) {
+    ThrowLastErrorIf(handle == nullptr);
+    InterlockedIncrement(&g_openHandles);
+    return UniqueInternetHandle(handle);
 }
 
 // Splits "name:port" when `port` is 0 and the text ends in a port number.
@@ -56,6 +66,113 @@ bool IsDirectHost(const std::string& name, INTERNET_PORT port) {
 
 }  // namespace
 
+// What the platform reports about one asynchronous request handle, and everything it may still
+// touch after the exchange that owns the handle has given up: the block being read, the buffers
+// description of a head being sent and the copies of what is being sent. Counted with
+// interlocked operations: the callbacks arrive on the platform's threads.
+class CExchangeState {
+public:
+    static ComPtr<CExchangeState> Create(DWORD blockSize) {
+        auto* made = new CExchangeState(blockSize);
+        if (!made->m_ended) {
+            const HRESULT hr = LastErrorFailure();
+            made->Release();
+            ThrowHr(hr);
+        }
+        return ComPtr<CExchangeState>::Attach(made);
+    }
+    void AddRef() noexcept { InterlockedIncrement(&m_refs); }
+    void Release() noexcept {
+        if (InterlockedDecrement(&m_refs) == 0) delete this;
+    }
+
+    DWORD_PTR Context() noexcept { return reinterpret_cast<DWORD_PTR>(this); }
+    // The handle opened with Context() holds a reference until it reports closing. Attached
+    // before the handle is opened: one that fails half-way may already report closing.
+    void AttachHandle() noexcept {
+        AddRef();
+        NoteCallbacksDue();
+        InterlockedExchange(&m_handleAttached, 1);
+    }
+    // Drops the handle's reference once, whoever comes first: the closing report, or the
+    // exchange when opening the handle failed.
+    void DetachHandle() noexcept {
+        if (InterlockedExchange(&m_handleAttached, 0) == 0) return;
+        NoteCallbacksDone();
+        Release();
+    }
+
+    // Before an operation that may end in the background. Its end is told by an auto-reset
+    // event that the wait which sees it consumes, so nothing needs resetting unless an end was
+    // never waited for: a reset is a round trip to the kernel side (the wineserver under Wine),
+    // which would otherwise be paid on every block.
+    void Arm() noexcept {
+        m_result = 0;
+        m_error = 0;
+        if (InterlockedExchange(&m_signaled, 0) != 0) ResetEvent(m_ended.get());
+    }
+    // True once the operation armed last has ended (within `timeoutMs`); says so once.
+    bool WaitEnded(DWORD timeoutMs) noexcept {
+        if (WaitForSingleObject(m_ended.get(), timeoutMs) != WAIT_OBJECT_0) return false;
+        InterlockedExchange(&m_signaled, 0);
+        return true;
+    }
+    HRESULT Outcome() const noexcept {
+        if (m_result != 0) return S_OK;
+        const HRESULT hr = HResultFromWin32Error(m_error);
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+
+    // The status callback of every session the library opens.
+    static void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD infoLength) {
+        auto* state = reinterpret_cast<CExchangeState*>(context);
+        if (!state) return;  // the session's and the connection's own reports
+        if (status == INTERNET_STATUS_REQUEST_COMPLETE) {
+            const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+            const bool described = result && infoLength >= sizeof(INTERNET_ASYNC_RESULT);
+            state->Ended(described ? result->dwResult : 0, described ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR);
+        } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
+            // The platform's last word on this handle: nothing will touch the buffers any more.
+            state->DetachHandle();
+        }
+    }
+
+    std::vector<char> block;
+    INTERNET_BUFFERSA buffers = {};
+    std::string headers;  // of the request being sent
+    std::string bytes;    // body or block being sent
+    DWORD written = 0;
+
+private:
+    explicit CExchangeState(DWORD blockSize)
+        : block(blockSize), m_ended(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
+        InterlockedIncrement(&g_liveStates);
+    }
+    ~CExchangeState() { InterlockedDecrement(&g_liveStates); }
+
+    void Ended(DWORD_PTR result, DWORD error) noexcept {
+        m_result = result;
+        m_error = error;
+        InterlockedExchange(&m_signaled, 1);
+        SetEvent(m_ended.get());
+    }
+
+    volatile LONG m_refs = 1;
+    volatile LONG m_handleAttached = 0;
+    UniqueKernelHandle m_ended;
+    volatile LONG m_signaled = 0;  // set with the event, cleared by the wait that sees it
+    volatile DWORD_PTR m_result = 0;
+    volatile DWORD m_error = 0;
+};
+
+void InternetHandleTraits::Close(HINTERNET handle) noexcept {
+    InterlockedDecrement(&g_openHandles);
+    InternetCloseHandle(handle);
+}
+
+LONG OpenInetHandleCount() noexcept { return g_openHandles; }
+LONG LiveExchangeStateCount() noexcept { return g_liveStates; }
+
 void SetDirectHost(const std::string& hostAndPort) {
     std::string name = hostAndPort;
     INTERNET_PORT port = 0;
@@ -71,143 +188,109 @@ InetTimeouts& ExchangeTimeouts() noexcept {
     return timeouts;
 }
 
-CInetExchange::CInetExchange(const CRequestCore& owner) : m_owner(owner) {}
+CInetExchange::CInetExchange(const CRequestCore& owner, const char* verb, const std::string& host,
+                             const std::string& path, INTERNET_PORT port, bool secure, DWORD blockSize)
+    : m_owner(owner), m_state(CExchangeState::Create(blockSize)) {
+    std::string name = host;
+    SplitHostPort(name, port);
+    const bool direct = IsDirectHost(name, port ? port : INTERNET_DEFAULT_HTTP_PORT);
+    m_session = Opened(InternetOpenA(kInetAgent, direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG,
+                                     nullptr, nullptr, INTERNET_FLAG_ASYNC));
+    // Children inherit the callback, so it is in place before anything else is opened.
+    ThrowLastErrorIf(InternetSetStatusCallbackA(m_session.get(), &CExchangeState::StatusCallback) ==
+                     INTERNET_INVALID_STATUS_CALLBACK);
+    m_connection = Opened(InternetConnectA(m_session.get(), name.c_str(), port, nullptr, nullptr,
+                                           INTERNET_SERVICE_HTTP, 0, 0));
 
-CInetExchange::~CInetExchange() {
-    // Handles close child first; an operation still under way keeps only the completion alive.
-    m_io.reset();
+    const char* acceptTypes[] = {"*/*", nullptr};
+    m_state->AttachHandle();
+    HINTERNET request = HttpOpenRequestA(m_connection.get(), verb, path.c_str(), kHttpVersion, nullptr, acceptTypes,
+                                         kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0), m_state->Context());
+    if (!request) {
+        const HRESULT hr = LastErrorFailure();
+        m_state->DetachHandle();
+        ThrowHr(hr);
+    }
+    m_request = Opened(request);
+
+    const InetTimeouts& timeouts = ExchangeTimeouts();
+    for (const auto& [option, value] : {std::pair<DWORD, DWORD>{INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectMs},
+                                        {INTERNET_OPTION_SEND_TIMEOUT, timeouts.sendMs},
+                                        {INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.receiveMs}}) {
+        DWORD copy = value;
+        ThrowLastErrorIf(!InternetSetOptionA(m_request.get(), option, &copy, sizeof copy));
+    }
+}
+
+CInetExchange::~CInetExchange() { Close(); }
+
+void CInetExchange::Close() noexcept {
+    // Child first; an operation still under way keeps only the state alive.
     m_request.reset();
     m_connection.reset();
     m_session.reset();
-    if (m_completion) m_completion->Release();
 }
 
-bool CInetExchange::Proceed() const {
-    HRESULT verdict = m_owner.ExchangeVerdict();
-    ThrowIfFailed(verdict);
-    return verdict == S_OK;
-}
-
-void CInetExchange::Connect(const std::string& host, INTERNET_PORT port) {
-    std::string name = host;
-    SplitHostPort(name, port);
-    const DWORD access = IsDirectHost(name, port ? port : INTERNET_DEFAULT_HTTP_PORT) ? INTERNET_OPEN_TYPE_DIRECT
-                                                                                     : INTERNET_OPEN_TYPE_PRECONFIG;
-    ThrowIfFailed(CreateInetSession(m_session.put()));
-    ThrowIfFailed(m_session->Open(kInetAgent, access, nullptr, nullptr, INTERNET_FLAG_ASYNC, m_connection.put()));
-    // Children inherit the callback, so it is in place before the connection is made.
-    ThrowHrIf(InternetSetStatusCallbackA(m_session->Handle(), &CInetCompletion::StatusCallback) ==
-                  INTERNET_INVALID_STATUS_CALLBACK,
-              E_FAIL);
-    ThrowIfFailed(
-        m_connection->Connect(name.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0, m_request.put()));
-}
-
-void CInetExchange::OpenRequest(const char* verb, const std::string& path, bool secure) {
+template <class Call>
+bool CInetExchange::Await(Call call) {
     ThrowHrIf(!m_request, E_UNEXPECTED);
-    m_completion = CInetCompletion::Create();
-    ThrowHrIf(!m_completion, E_OUTOFMEMORY);
-
-    const char* acceptTypes[] = {"*/*", nullptr};
-    // Attached first: a handle that fails half-way may already report closing.
-    m_completion->AttachHandle();
-    HRESULT hr = m_request->OpenRequest(verb, path.c_str(), kHttpVersion, nullptr, acceptTypes,
-                                        kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0), m_completion->Context(),
-                                        m_io.put());
-    if (FAILED(hr)) {
-        m_completion->DetachHandle();
-        ThrowHr(hr);
-    }
-
-    const InetTimeouts& timeouts = ExchangeTimeouts();
-    ThrowIfFailed(m_io->SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectMs));
-    ThrowIfFailed(m_io->SetOption(INTERNET_OPTION_SEND_TIMEOUT, timeouts.sendMs));
-    ThrowIfFailed(m_io->SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.receiveMs));
+    m_state->Arm();
+    if (call()) return true;
+    if (GetLastError() != ERROR_IO_PENDING) ThrowHr(PlatformTerms(LastErrorFailure()));
+    while (!m_state->WaitEnded(kWaitSliceMs)) m_owner.ThrowIfAbandoned();
+    ThrowIfFailed(PlatformTerms(m_state->Outcome()));
+    return false;
 }
 
-CInetRequestIo& CInetExchange::Io() const {
-    ThrowHrIf(!m_io, E_UNEXPECTED);
-    return *m_io.get();
+void CInetExchange::Send(std::string_view headers, std::string_view body) {
+    m_owner.ThrowIfAbandoned();
+    // The platform may read headers and body after the call has returned.
+    m_state->headers.assign(headers);
+    m_state->bytes.assign(body);
+    const std::string& kept = m_state->headers;
+    std::string& sent = m_state->bytes;
+    Await([&] {
+        return HttpSendRequestA(m_request.get(), kept.empty() ? nullptr : kept.data(), static_cast<DWORD>(kept.size()),
+                                sent.empty() ? nullptr : &sent[0], static_cast<DWORD>(sent.size()));
+    });
 }
 
-bool CInetExchange::Await(HRESULT started) {
-    if (started != kPending) {
-        ThrowIfFailed(PlatformTerms(started));
-        return true;
-    }
-    for (;;) {
-        if (m_completion->WaitEnded(kWaitSliceMs)) {
-            ThrowIfFailed(PlatformTerms(m_completion->Outcome()));
-            return true;
-        }
-        if (!Proceed()) return false;
-    }
-}
-
-const char* CInetExchange::KeepHeaders(const char* headers, DWORD& headersLength) {
-    std::vector<char>& copy = m_completion->sendHeaders;
-    copy.assign(headers, headers + (headers ? headersLength : 0));
-    headersLength = static_cast<DWORD>(copy.size());
-    return copy.empty() ? nullptr : copy.data();
-}
-
-bool CInetExchange::Send(const char* headers, DWORD headersLength, const void* body, DWORD bodyLength) {
-    CInetRequestIo& io = Io();
-    if (!Proceed()) return false;
-    // The platform sends headers and body after this call returns.
-    const char* keptHeaders = KeepHeaders(headers, headersLength);
-    std::vector<char>& copy = m_completion->sendCopy;
-    copy.assign(static_cast<const char*>(body), static_cast<const char*>(body) + (body ? bodyLength : 0));
-    m_completion->Arm();
-    return Await(io.SendRequest(keptHeaders, headersLength, copy.empty() ? nullptr : copy.data(),
-                                static_cast<DWORD>(copy.size())));
-}
-
-bool CInetExchange::BeginSend(const char* headers, DWORD headersLength, DWORD contentLength) {
-    CInetRequestIo& io = Io();
-    if (!Proceed()) return false;
-    INTERNET_BUFFERSA& in = m_completion->sendBuffers;
+void CInetExchange::BeginSend(std::string_view headers, DWORD contentLength) {
+    m_owner.ThrowIfAbandoned();
+    m_state->headers.assign(headers);
+    INTERNET_BUFFERSA& in = m_state->buffers;
     in = INTERNET_BUFFERSA();
     in.dwStructSize = sizeof in;
-    in.lpcszHeader = KeepHeaders(headers, headersLength);
-    in.dwHeadersLength = headersLength;
-    in.dwHeadersTotal = headersLength;
+    in.lpcszHeader = m_state->headers.empty() ? nullptr : m_state->headers.c_str();
+    in.dwHeadersLength = in.dwHeadersTotal = static_cast<DWORD>(m_state->headers.size());
     in.dwBufferTotal = contentLength;
-    m_completion->Arm();
-    return Await(io.SendRequestEx(&in));
+    Await([&] { return HttpSendRequestExA(m_request.get(), &in, nullptr, 0, 0); });
 }
 
-bool CInetExchange::Write(const void* data, DWORD length) {
-    CInetRequestIo& io = Io();
-    const char* bytes = static_cast<const char*>(data);
-    while (length > 0) {
-        if (!Proceed()) return false;
-        std::vector<char>& block = m_completion->sendCopy;
-        block.assign(bytes, bytes + length);
-        m_completion->written = 0;
-        m_completion->Arm();
-        if (!Await(io.WriteData(block.data(), length, &m_completion->written))) return false;
+void CInetExchange::Write(std::string_view bytes) {
+    while (!bytes.empty()) {
+        m_owner.ThrowIfAbandoned();
+        std::string& block = m_state->bytes;
+        block.assign(bytes);
+        DWORD& written = m_state->written;
+        written = 0;
+        Await([&] { return InternetWriteFile(m_request.get(), &block[0], static_cast<DWORD>(block.size()), &written); });
         // A write that takes nothing would never end.
-        DWORD written = m_completion->written;
-        ThrowHrIf(written == 0 || written > length, E_FAIL);
-        bytes += written;
-        length -= written;
+        ThrowHrIf(written == 0 || written > bytes.size(), E_FAIL);
+        bytes.remove_prefix(written);
     }
-    return true;
 }
 
-bool CInetExchange::EndSend() {
-    CInetRequestIo& io = Io();
-    if (!Proceed()) return false;
-    m_completion->Arm();
-    return Await(io.EndRequest());
+void CInetExchange::EndSend() {
+    m_owner.ThrowIfAbandoned();
+    Await([&] { return HttpEndRequestA(m_request.get(), nullptr, 0, 0); });
 }
 
 long CInetExchange::StatusCode() {
     char status[256];
     DWORD length = 255;
     DWORD index = 0;
-    ThrowIfFailed(Io().QueryInfo(HTTP_QUERY_STATUS_CODE, status, &length, &index));
+    ThrowLastErrorIf(!HttpQueryInfoA(m_request.get(), HTTP_QUERY_STATUS_CODE, status, &length, &index));
     status[length < 255 ? length : 255] = '\0';
     const long code = std::strtol(status, nullptr, 10);
     // The platform gives status 0 when the connection ended before a whole status line came.
@@ -219,43 +302,47 @@ bool CInetExchange::QueryHeader(DWORD level, std::string& value) {
     char text[4096];
     DWORD length = sizeof text;
     DWORD index = 0;
-    HRESULT hr = Io().QueryInfo(level, text, &length, &index);
-    if (hr == HRESULT_FROM_WIN32(ERROR_HTTP_HEADER_NOT_FOUND)) return false;
-    ThrowIfFailed(hr);
+    if (!HttpQueryInfoA(m_request.get(), level, text, &length, &index)) {
+        if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return false;
+        ThrowLastError();
+    }
     value.assign(text, length < sizeof text ? length : sizeof text);
     return true;
 }
 
-bool CInetExchange::Read(const char*& data, DWORD& length) {
-    CInetRequestIo& io = Io();
+std::string_view CInetExchange::Read() {
     if (!m_bodyStarted) {
         std::string announced;
         if (QueryHeader(HTTP_QUERY_CONTENT_LENGTH, announced)) m_announced = ParseContentLength(announced);
         m_bodyStarted = true;
     }
-    if (!Proceed()) return false;
-    if (m_announced != 0 && m_received >= m_announced) {
-        length = 0;  // all that was announced has come
-        return true;
+    m_owner.ThrowIfAbandoned();
+    if (m_announced != 0 && m_received >= m_announced) return {};  // all that was announced has come
+    INTERNET_BUFFERSA& out = m_state->buffers;
+    std::vector<char>& block = m_state->block;
+    // What has arrived, up to a block, without waiting for the block to fill: a read that waited
+    // for a whole large block would show a slow transfer's progress only block by block. With
+    // nothing there yet, the platform goes on in the background and says when bytes have come,
+    // without handing them over: the next read takes them.
+    bool completed = false;
+    while (!completed) {
+        out = INTERNET_BUFFERSA();
+        out.dwStructSize = sizeof out;
+        out.lpvBuffer = block.data();
+        out.dwBufferLength = static_cast<DWORD>(block.size());
+        completed = Await([&] { return InternetReadFileExA(m_request.get(), &out, IRF_NO_WAIT, 0); });
+        if (!completed) m_owner.ThrowIfAbandoned();
     }
-    INTERNET_BUFFERSA& out = m_completion->readBuffers;
-    out = INTERNET_BUFFERSA();
-    out.dwStructSize = sizeof out;
-    out.lpvBuffer = m_completion->readBlock;
-    out.dwBufferLength = CInetCompletion::kBlockSize;
-    m_completion->Arm();
-    if (!Await(io.ReadData(&out))) return false;
-    ThrowHrIf(out.dwBufferLength > CInetCompletion::kBlockSize, E_FAIL);
-    data = m_completion->readBlock;
-    length = out.dwBufferLength;
+    ThrowHrIf(out.dwBufferLength > block.size(), E_FAIL);
+    ULONGLONG length = out.dwBufferLength;
     // Wine hands over bytes that came with the head even past a shorter announced length; the
     // answer is what was announced.
-    if (m_announced != 0 && length > m_announced - m_received) length = static_cast<DWORD>(m_announced - m_received);
+    if (m_announced != 0 && length > m_announced - m_received) length = m_announced - m_received;
     m_received += length;
     // The platform ends a body cut short as quietly as a whole one: an answer that lacks part of
     // what was announced must not pass for complete.
     ThrowHrIf(length == 0 && m_received < m_announced, HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED));
-    return true;
+    return std::string_view(block.data(), static_cast<size_t>(length));
 }
 
 }  // namespace tarnix

@@ -1,9 +1,9 @@
-// CInetExchange: one HTTP exchange of a request over the WinINet chain, in the platform's
-// asynchronous mode, so that a request whose host lets go (or whose pool stops) is never held
-// by a server that does not answer: every wait on the network is cut into short slices, and the
-// owning request's ExchangeVerdict is asked between them. Given up, the exchange closes its
-// handles and leaves at once; what the platform may still do with its buffers is covered by the
-// handle's CInetCompletion.
+// CInetExchange: one HTTP exchange of a request over WinINet, in the platform's asynchronous
+// mode, so that no server can hold a worker whose request was given up: every wait on the
+// network is cut into short slices, and between them the owning request is asked whether to go
+// on (CRequestCore::ThrowIfAbandoned). Given up, the exchange closes its handles and leaves at
+// once; what the platform may still do with its buffers lives in a reference-counted state that
+// the request handle keeps until the platform reports the handle closing.
 //
 // Every request opened here bypasses the platform's cache (nothing written to it or read from
 // it: a sign-in address carries the password, a listing must never be stale), and carries
@@ -13,14 +13,22 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "requests/RequestBase.h"
 #include "support/Handles.h"
-#include "transport/Inet.h"
 
 namespace tarnix {
+
+constexpr char kInetAgent[] = "Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0";
+constexpr char kHttpVersion[] = "HTTP/1.0";
+
+// Gatekeeper answers are a few hundred bytes: they are read in small blocks. File bodies go in
+// large ones, because under Wine every read is a round trip to the server process, and so the
+// block size, not the network, decides how fast a download runs (see the README's figures).
+constexpr DWORD kAnswerBlockSize = 4096;
+constexpr DWORD kFileBlockSize = 256 * 1024;
 
 struct InetTimeouts {
     DWORD connectMs;
@@ -35,64 +43,72 @@ InetTimeouts& ExchangeTimeouts() noexcept;
 // setting) connect to it themselves, whatever proxy the system's setting names; empty for none.
 void SetDirectHost(const std::string& hostAndPort);
 
+// Counts for tests (through the static library; not visible to a host): the WinINet handles
+// open now, and the exchange states alive. A state outlives its exchange only while the
+// platform still owes its request handle's closing report (support/Module.h CallbacksDue),
+// which Wine sends once a given-up operation has ended on its own.
+LONG OpenInetHandleCount() noexcept;
+LONG LiveExchangeStateCount() noexcept;
+
+// Internet handles, closed with InternetCloseHandle and counted while open.
+struct InternetHandleTraits {
+    using Type = HINTERNET;
+    static HINTERNET Invalid() noexcept { return nullptr; }
+    static void Close(HINTERNET handle) noexcept;
+};
+using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
+
+class CExchangeState;
+
 class CInetExchange {
 public:
-    explicit CInetExchange(const CRequestCore& owner);
+    // Opens a session (the system's proxy setting, or none for the direct host), a connection
+    // to `host` on `port` (0: the scheme's default; a host given as "name:port" with port 0
+    // connects to that port) and a request of `verb` for `path`, over TLS when `secure`. Nothing
+    // goes on the wire before a send. The body is read in blocks of `blockSize` bytes.
+    CInetExchange(const CRequestCore& owner, const char* verb, const std::string& host, const std::string& path,
+                  INTERNET_PORT port = 0, bool secure = false, DWORD blockSize = kAnswerBlockSize);
     ~CInetExchange();
     CInetExchange(const CInetExchange&) = delete;
     CInetExchange& operator=(const CInetExchange&) = delete;
 
-    // The owner's verdict between steps: true to go on, false when the host has let go. Raises
-    // the verdict's failure (E_ABORT while the pool stops).
-    bool Proceed() const;
+    // Sends the request with the extra headers and a whole body (either may be empty).
+    void Send(std::string_view headers = {}, std::string_view body = {});
+    // A request whose body follows in pieces: BeginSend sends the head with a Content-Length of
+    // `contentLength` (the platform writes one itself and replaces a caller's); Write sends the
+    // next bytes; EndSend ends the body and receives the answer's head. The bytes written must
+    // add up to `contentLength`.
+    void BeginSend(std::string_view headers, DWORD contentLength);
+    void Write(std::string_view bytes);
+    void EndSend();
 
-    // A new session (the system's proxy setting, or none for the direct host) and a connection
-    // to `host` on `port` (0: the scheme's default port). A host given as "name:port" with port
-    // 0 connects to that port.
-    void Connect(const std::string& host, INTERNET_PORT port = 0);
-    // Opens the request for `path` with `verb`; `secure` asks for TLS.
-    void OpenRequest(const char* verb, const std::string& path, bool secure = false);
-
-    // Each returns false when the exchange was given up (the host let go); failures are raised.
-    // Sends the request with a whole body.
-    bool Send(const char* headers, DWORD headersLength, const void* body, DWORD bodyLength);
-    // A request whose body follows in pieces. BeginSend sends the head: the caller's headers,
-    // then a Content-Length of `contentLength` (the platform writes one itself and replaces a
-    // caller's); Write sends the next bytes of the body, asking first whether to go on; EndSend
-    // ends the body and receives the answer's head. The bytes written must add up to
-    // `contentLength`. (Wine's WinINet writes synchronously, so one Write lasts until the
-    // platform has taken the bytes, at most the send timeout.)
-    bool BeginSend(const char* headers, DWORD headersLength, DWORD contentLength);
-    bool Write(const void* data, DWORD length);
-    bool EndSend();
-
-    // The answer's status code, read as decimal text. An answer that ended before its status line
-    // fails with HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED).
+    // The answer's status code. An answer that ended before its status line fails with
+    // HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED).
     long StatusCode();
     // A response header's value; false when the answer has none.
     bool QueryHeader(DWORD level, std::string& value);
-    // The next block of the body (at most 4096 bytes, valid until the next call); an empty block
-    // ends the body. With a Content-Length the body is that many bytes: one that ends short of
-    // it fails with HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED), bytes beyond it are
-    // not handed over.
-    bool Read(const char*& data, DWORD& length);
+    // The next block of the body, valid until the next call; an empty block ends the body. With
+    // a Content-Length the body is that many bytes: one that ends short of it fails with
+    // HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED), bytes beyond it are not handed over.
+    std::string_view Read();
+
+    // Closes the handles now (request, then connection, then session), as the destructor does.
+    void Close() noexcept;
 
 private:
-    // Waits for an operation that `started` says goes on in the background.
-    bool Await(HRESULT started);
-    // A copy of the request's headers that lives as long as the platform may read it.
-    const char* KeepHeaders(const char* headers, DWORD& headersLength);
-    CInetRequestIo& Io() const;
+    // Arms the state, makes the call and, when the platform goes on in the background, waits
+    // for its end in slices, asking the owner between them. Raises the call's failure. True when
+    // the call completed at once, false when it ended in the background.
+    template <class Call>
+    bool Await(Call call);
 
     const CRequestCore& m_owner;
-    // Declared in this order so that they are released I/O, request, connection, session.
-    ComPtr<CInetSession> m_session;
-    ComPtr<CInetConnection> m_connection;
-    ComPtr<CInetRequest> m_request;
-    ComPtr<CInetRequestIo> m_io;
-    CInetCompletion* m_completion = nullptr;
+    ComPtr<CExchangeState> m_state;  // declared first: released after the handles
+    UniqueInternetHandle m_session;
+    UniqueInternetHandle m_connection;
+    UniqueInternetHandle m_request;
     bool m_bodyStarted = false;
-    uint32_t m_announced = 0;  // the answer's Content-Length; 0 without a usable one
+    ULONGLONG m_announced = 0;  // the answer's Content-Length; 0 without a usable one
     ULONGLONG m_received = 0;
 };
 

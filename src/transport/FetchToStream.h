@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "requests/RequestBase.h"
 #include "support/Handles.h"
@@ -14,21 +15,17 @@ namespace tarnix {
 
 class CInetExchange;
 
-// Sends the request on an exchange that is connected and opened; false when it was given up.
-using SendRequestFunction = std::function<bool(CInetExchange& exchange)>;
+// Sends the request on an exchange that is opened.
+using SendRequestFunction = std::function<void(CInetExchange& exchange)>;
 
-// The road of every such exchange: connects to `host`, opens `verb` for `path` on behalf of
-// `request` (nothing at all is sent if its host has let go of it by then), lets `send` send the
-// request, requires status 200 and gives back the whole body as a memory stream at position 0.
-// A request given up on the way gives back what it has, without error; one whose pool stops
-// raises E_ABORT. Every failure is raised as an HResultError.
+// The road of every such exchange: opens `verb` for `path` on `host` on behalf of `request`
+// (nothing at all is sent if its host has let go of it by then), lets `send` send the request,
+// requires status 200 and gives back the whole body as a memory stream at position 0. Every
+// failure is raised as an HResultError; a request given up on the way raises RequestAbandoned.
 ComPtr<IStream> ExchangeToStream(const CRequestCore& request, const std::string& host, const std::string& path,
                                  const char* verb, const SendRequestFunction& send);
 
-// ExchangeToStream with a request sent in one piece: the headers (may be null with length 0)
-// and the whole body (may be null with length 0).
-ComPtr<IStream> FetchToStream(const CRequestCore& request, const std::string& host, const std::string& path,
-                              const char* verb, const char* headers, DWORD headersLength, const void* body,
-                              DWORD bodyLength);
+// ExchangeToStream with a GET: the gatekeeper queries.
+ComPtr<IStream> FetchToStream(const CRequestCore& request, const std::string& host, const std::string& path);
 
 }  // namespace tarnix

@@ -15,17 +15,16 @@ namespace {
 
 // Sends `size` bytes of `file` from its current position, block by block. A file that ends
 // early fails the request: the body must never disagree with the length announced for it.
-bool SendFileBytes(CInetExchange& exchange, IStream* file, ULONGLONG size) {
+void SendFileBytes(CInetExchange& exchange, IStream* file, ULONGLONG size) {
     std::vector<char> block(kUploadBlockSize);
     for (ULONGLONG left = size; left > 0;) {
         const ULONG wanted = left < kUploadBlockSize ? static_cast<ULONG>(left) : kUploadBlockSize;
         ULONG read = 0;
         ThrowIfFailed(file->Read(block.data(), wanted, &read));
         ThrowHrIf(read == 0 || read > wanted, HRESULT_FROM_WIN32(ERROR_HANDLE_EOF));
-        if (!exchange.Write(block.data(), read)) return false;
+        exchange.Write(std::string_view(block.data(), read));
         left -= read;
     }
-    return true;
 }
 
 }  // namespace
@@ -40,23 +39,12 @@ void CUploadRequest::Configure(std::string host, std::string path, std::string l
 }
 
 void CUploadRequest::Process() {
-    if (!Wanted()) return;
-    ComPtr<IStream> answer =
-        m_localFile.empty() ? FetchToStream(*this, Host(), m_path, "GET", nullptr, 0, nullptr, 0) : Post();
-    if (!Wanted()) return;
+    ThrowIfAbandoned();
+    ComPtr<IStream> answer = m_localFile.empty() ? FetchToStream(*this, Host(), m_path) : Post();
     // Only the verdict counts: the answer carries nothing else to keep.
     CheckAnswerStatus(LoadAnswerDocument(answer.get()).get());
-    if (!Wanted()) return;
+    ThrowIfAbandoned();
     SetFinished();
-}
-
-ComPtr<IStream> CUploadRequest::OpenLocalFile(ULONGLONG& size) {
-    ComPtr<IStream> file =
-        OpenFileStream(m_localFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    STATSTG stat;
-    ThrowIfFailed(file->Stat(&stat, STATFLAG_NONAME));
-    size = stat.cbSize.QuadPart;
-    return file;
 }
 
 std::string CUploadRequest::MoveTicketToCookie() {
@@ -73,8 +61,11 @@ std::string CUploadRequest::MoveTicketToCookie() {
 
 ComPtr<IStream> CUploadRequest::Post() {
     // Every check that can fail comes before anything is sent.
-    ULONGLONG fileSize = 0;
-    ComPtr<IStream> file = OpenLocalFile(fileSize);
+    ComPtr<IStream> file =
+        OpenFileStream(m_localFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    STATSTG stat;
+    ThrowIfFailed(file->Stat(&stat, STATFLAG_NONAME));
+    const ULONGLONG fileSize = stat.cbSize.QuadPart;
 
     // The whole path goes into the part header, not only its last component.
     const std::string partHeader = Format(kUploadPartHeaderFormat, kUploadBoundary, URLEncode(m_localFile).c_str());
@@ -88,10 +79,11 @@ ComPtr<IStream> CUploadRequest::Post() {
                                        static_cast<unsigned long>(bodyLength));
 
     return ExchangeToStream(*this, Host(), m_path, "POST", [&](CInetExchange& exchange) {
-        return exchange.BeginSend(headers.data(), static_cast<DWORD>(headers.size()), static_cast<DWORD>(bodyLength)) &&
-               exchange.Write(partHeader.data(), static_cast<DWORD>(partHeader.size())) &&
-               SendFileBytes(exchange, file.get(), fileSize) &&
-               exchange.Write(closing.data(), static_cast<DWORD>(closing.size())) && exchange.EndSend();
+        exchange.BeginSend(headers, static_cast<DWORD>(bodyLength));
+        exchange.Write(partHeader);
+        SendFileBytes(exchange, file.get(), fileSize);
+        exchange.Write(closing);
+        exchange.EndSend();
     });
 }
 

@@ -44,11 +44,6 @@ protected:
 
     void Process() override;
 
-    // The local file, opened for reading, and its size. A seam for tests, which stand in a
-    // stream of their own where no real file can show the case (one that turns out shorter than
-    // its size: the upload's sharing lets nobody write to the file meanwhile).
-    virtual ComPtr<IStream> OpenLocalFile(ULONGLONG& size);
-
 private:
     // Posts the local file; gives back the answer.
     ComPtr<IStream> Post();

@@ -50,11 +50,14 @@ class DownloadExportsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(S_OK, TARNIXInitialize(0));
+        CreateDirectoryA(folder.c_str(), nullptr);
+        SetFileAttributesA(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(destination.c_str());
     }
     void TearDown() override {
         TARNIXTerminate();
         DeleteFileA(destination.c_str());
+        RemoveDirectoryA(folder.c_str());
     }
 
     IDownloadRequest* StartTree(const char* to) {
@@ -70,7 +73,8 @@ protected:
 
     TestService service;
     ProxySetting proxy{service.Port()};
-    std::string destination = TempPath("tarnix-download-test.ged");
+    // A folder of its own, so that a test sees every file a download leaves in it.
+    std::string folder = TempPath("tarnix-downloads\\"), destination = folder + "family.ged";
     size_t tempFiles = TempFileCount();
 };
 
@@ -160,26 +164,45 @@ TEST_F(DownloadExportsTest, WithoutAUsableLengthProgressShowsOnlyAtTheEnd) {
     }
 }
 
-// An error answer never becomes the file, a body cut short never passes for whole, and a tree
-// whose address cannot be had makes no file. (How each status maps is the fault suite's.) Each case
-// runs twice: into the named destination, then into a temporary file with null texts, read as empty.
-TEST_F(DownloadExportsTest, FailuresLeaveNoFileAndTruncateNone) {
+// The files in the destination's folder, with their bytes: "family.ged=keep me;".
+std::string Folder(const std::string& folder) {
+    std::string listing;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "*").c_str(), &found);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            listing += std::string(found.cFileName) + "=" + FileBytes(folder + found.cFileName) + ";";
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    return listing;
+}
+
+// A named destination is replaced only by a whole file: whatever ends a download early (an error
+// answer, a cut body, a tree without an address, a destination that cannot be written, the host
+// letting go, the pools stopping) leaves the user's file exactly as it was and nothing beside it.
+TEST_F(DownloadExportsTest, ADestinationIsReplacedWholeOrLeftAsItWas) {
     HttpAnswer cut = File(Pattern(50000));
     cut.dropAfter = 20000;
-    const std::string file = "http://files.example/t.ged";
+    HttpAnswer slow = File(Pattern(4000000));
+    slow.pieceSize = 8192;
+    slow.pieceDelayMs = 10;
+    const std::string file = "http://files.example/t.ged", kept = "family.ged=keep me;";
+    enum Ending { kStatus, kLetGo, kTerminate };
     const struct {
         const char* what;
         HttpAnswer gatekeeper, answer;
         HRESULT status;
-        const char* left;  // the named destination afterwards ("keep me" was there); null: a part of the body
+        Ending ending = kStatus;
+        DWORD attributes = FILE_ATTRIBUTE_NORMAL;
     } cases[] = {
-        {"404", Gatekeeper(file), HttpAnswer{404, "Not Found", {}, "<html/>"}, static_cast<HRESULT>(0x80190194),
-         "keep me"},
-        {"cut short", Gatekeeper(file), cut, static_cast<HRESULT>(0x80072EFE), nullptr},
-        {"empty address", Gatekeeper(""), File("x"), E_FAIL, "keep me"},
-        {"not an address", Gatekeeper("files/t.ged"), File("x"), static_cast<HRESULT>(0x80072EE6), "keep me"},
+        {"404", Gatekeeper(file), HttpAnswer{404, "Not Found", {}, "<html/>"}, static_cast<HRESULT>(0x80190194)},
+        {"cut short", Gatekeeper(file), cut, static_cast<HRESULT>(0x80072EFE)},
+        {"empty address", Gatekeeper(""), File("x"), E_FAIL},
+        {"not an address", Gatekeeper("files/t.ged"), File("x"), static_cast<HRESULT>(0x80072EE6)},
         {"service error", HttpAnswer{200, "OK", {}, "<r><error><hresult>8007139F</hresult></error></r>"}, File("x"),
-         static_cast<HRESULT>(0x8007139F), "keep me"},
+         static_cast<HRESULT>(0x8007139F)},
+        {"read-only destination", Gatekeeper(file), File("new"), E_ACCESSDENIED, kStatus, FILE_ATTRIBUTE_READONLY},
+        {"let go mid-body", Gatekeeper(file), slow, S_OK, kLetGo},
+        {"pools stopped mid-body", Gatekeeper(file), slow, E_ABORT, kTerminate},
     };
     const HttpAnswer* gatekeeper = nullptr;
     service.On("op=oftdownload", [&](const ReceivedRequest&) { return *gatekeeper; });
@@ -188,44 +211,63 @@ TEST_F(DownloadExportsTest, FailuresLeaveNoFileAndTruncateNone) {
         gatekeeper = &c.gatekeeper;
         service.SetDefault(c.answer);
         std::ofstream(destination) << "keep me";
-        EXPECT_EQ(c.status, Finish(StartTree(destination.c_str())));
-        const std::string left = FileBytes(destination);
-        if (c.left) EXPECT_EQ(c.left, left);
-        else EXPECT_TRUE(left.size() < c.answer.body.size() && left == c.answer.body.substr(0, left.size()));
-        const size_t sent = service.RequestCount();
-        IDownloadRequest* request = nullptr;
-        ASSERT_EQ(S_OK, TarnixDownloadOnlineFamilyTree(nullptr, nullptr, nullptr, nullptr, &request));
-        EXPECT_EQ(c.status, Finish(request));
-        EXPECT_EQ("/vft/gatekeeper.ashx?op=oftdownload&att=&collectionid=&cobrand=", service.Requests()[sent].Path());
-        EXPECT_EQ(tempFiles, TempFileCount());
-        DeleteFileA(destination.c_str());
+        SetFileAttributesA(destination.c_str(), c.attributes);
+        IDownloadRequest* request = StartTree(destination.c_str());
+        if (c.ending == kStatus) {
+            EXPECT_EQ(c.status, WaitForRequest(request));
+        } else {
+            Progress progress;
+            progress.Until(request, 50000);
+            ASSERT_GE(progress.received, 50000u);
+            EXPECT_EQ("keep me", FileBytes(destination)) << "the destination changed before the file was whole";
+            if (c.ending == kTerminate) {
+                TARNIXTerminate();
+                EXPECT_EQ(c.status, WaitForRequest(request, 5000));
+                ASSERT_EQ(S_OK, TARNIXInitialize(0));
+            }
+        }
+        request->Release();
+        // The worker removes its partial file as it leaves, which may come just after the release.
+        for (DWORD start = GetTickCount(); Folder(folder) != kept && GetTickCount() - start < 5000;) Sleep(10);
+        EXPECT_EQ(kept, Folder(folder));
+        SetFileAttributesA(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
+    // Into a temporary file instead, with null texts read as empty: none is left behind either.
+    gatekeeper = &cases[0].gatekeeper;
+    service.SetDefault(cases[0].answer);
+    const size_t sent = service.RequestCount();
+    IDownloadRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixDownloadOnlineFamilyTree(nullptr, nullptr, nullptr, nullptr, &request));
+    EXPECT_EQ(cases[0].status, Finish(request));
+    EXPECT_EQ("/vft/gatekeeper.ashx?op=oftdownload&att=&collectionid=&cobrand=", service.Requests()[sent].Path());
+    EXPECT_EQ(tempFiles, TempFileCount());
+    // A folder that does not exist: the platform's own failure, and nothing made anywhere.
+    service.SetDefault(File("new"));
+    const std::string nowhere = folder + "missing\\family.ged";
+    const HRESULT hr = Finish(StartTree(nowhere.c_str()));
+    EXPECT_TRUE(hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_DIRECTORY))
+        << std::hex << hr;
+    EXPECT_EQ(kept, Folder(folder));
 }
 
-TEST_F(DownloadExportsTest, AHostLettingGoMidTransferStopsIt) {
-    HttpAnswer slow = File(Pattern(4000000));
-    slow.pieceSize = 8192;
-    slow.pieceDelayMs = 10;
-    service.SetDefault(slow);
+// Once the state says done, the file under its name is whole and the host's: it opens it by name
+// while it still holds the request, and renames it the moment it lets go, every time.
+TEST_F(DownloadExportsTest, AFinishedFileIsTheHostsAtOnce) {
     service.On("op=oftdownload", Gatekeeper("http://files.example/t.ged"));
-    for (const char* to : {destination.c_str(), static_cast<const char*>(nullptr)}) {
-        IDownloadRequest* request = StartTree(to);
-        Progress progress;
-        progress.Until(request, 50000);
-        EXPECT_GE(progress.received, 50000u);
+    const std::string renamed = folder + "renamed.ged";
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        const std::string body = Pattern(30000 + i);
+        service.SetDefault(File(body));
+        std::ofstream(destination) << "old";
+        IDownloadRequest* request = StartTree(destination.c_str());
+        ASSERT_EQ(S_OK, WaitForRequest(request));
+        EXPECT_TRUE(body == FileBytes(destination)) << "not whole, or not open to the host";
         request->Release();
-        std::string kept = "<none>";
-        // Until the worker has closed the file: a named one opens, a temporary one is gone.
-        for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(10)) {
-            kept = FileBytes(destination);
-            if (to ? kept != "<none>" : TempFileCount() == tempFiles) break;
-        }
-        EXPECT_EQ(tempFiles, TempFileCount());
-        if (!to) break;
-        EXPECT_TRUE(kept.size() >= 50000 && kept.size() < slow.body.size() && kept == slow.body.substr(0, kept.size()));
-        Sleep(300);
-        EXPECT_EQ(kept.size(), FileBytes(destination).size()) << "the file still grows";
+        EXPECT_TRUE(MoveFileA(destination.c_str(), renamed.c_str())) << GetLastError();
+        EXPECT_TRUE(DeleteFileA(renamed.c_str())) << GetLastError();
     }
+    EXPECT_EQ("", Folder(folder));
 }
 
 // The file comes byte for byte from the address the service gives; an https one, through a tunnel.

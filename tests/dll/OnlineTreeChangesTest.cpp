@@ -134,6 +134,30 @@ TEST_F(OnlineTreeChangesTest, PathsCarryTheirValuesEscapedOrAsGiven) {
     EXPECT_EQ(sizeof cases / sizeof cases[0], service.RequestCount());
 }
 
+// A text that goes onto the wire as the host gives it (the ticket, which an upload moves into its
+// Cookie header, the co-brand code, the version texts, a download's server and path) cannot add
+// lines of its own: a control character in it is refused at the export, and nothing is queued.
+TEST_F(OnlineTreeChangesTest, TextsThatWouldAddHeaderLinesAreRefused) {
+    using AnyStart = HRESULT (*)(void**);
+    const AnyStart starts[] = {
+        [](void** r) { return TarnixCreateOnlineFamilyTree("t\r\nX-Evil: 1", kLocalFile, "1", "n", 0, "c", (IRequest**)r); },
+        [](void** r) { return TarnixUpdateOnlineFamilyTree("t\n", kLocalFile, "7", "c", (IRequest**)r); },
+        [](void** r) { return TarnixExportOnlineFamilyTree("t", "7", "c\r", (IRequest**)r); },
+        [](void** r) { return TarnixListOnlineFamilyTrees("t\x7f", "c", (IQueryRequest**)r); },
+        [](void** r) { return TarnixListUserSites("t\t", (IQueryRequest**)r); },
+        [](void** r) { return TarnixDownloadOnlineFamilyTree("t\x01", "7", nullptr, "c", (IDownloadRequest**)r); },
+        [](void** r) { return TarnixCheckVelmoraFamilyTreeVersion("1.0\r\n", "1", "1", "c", (IQueryRequest**)r); },
+        [](void** r) { return TarnixGetInternetFile("files.example", "/f\r\nX: 1", (IDownloadRequest**)r); },
+    };
+    for (AnyStart start : starts) {
+        void* request = reinterpret_cast<void*>(0xdeadbeef);
+        EXPECT_EQ(E_INVALIDARG, start(&request));
+        EXPECT_EQ(reinterpret_cast<void*>(0xdeadbeef), request) << "an out-parameter written on failure";
+    }
+    Sleep(100);
+    EXPECT_EQ(0u, service.RequestCount());
+}
+
 // A file that cannot be opened, or whose body would not fit the 32-bit length, sends nothing.
 TEST_F(OnlineTreeChangesTest, LocalFilesThatCannotBePostedFailBeforeAnythingIsSent) {
     const struct {

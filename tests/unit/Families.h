@@ -16,18 +16,18 @@
 #include "requests/RequestBase.h"
 #include "support/Module.h"
 #include "tarnix.h"
-#include "transport/Inet.h"
+#include "transport/Exchange.h"
 
 namespace tarnix::test {
 
-// What the library holds ("" for nothing): request objects, open WinINet handles, completions, and
+// What the library holds ("" for nothing): request objects, open WinINet handles, exchange states, and
 // handles whose closing report the platform still owes.
 inline std::string Holdings() {
     const LONG requests = LiveRequestCount(), handles = OpenInetHandleCount(),
-               completions = LiveInetCompletionCount(), due = CallbacksDue();
-    if (requests == 0 && handles == 0 && completions == 0 && due == 0) return "";
-    return "requests " + std::to_string(requests) + ", handles " + std::to_string(handles) + ", completions " +
-           std::to_string(completions) + ", closings due " + std::to_string(due);
+               states = LiveExchangeStateCount(), due = CallbacksDue();
+    if (requests == 0 && handles == 0 && states == 0 && due == 0) return "";
+    return "requests " + std::to_string(requests) + ", handles " + std::to_string(handles) + ", exchange states " +
+           std::to_string(states) + ", closings due " + std::to_string(due);
 }
 
 // Polls until the library holds nothing. A worker leaves a given-up request within a fraction of

@@ -86,6 +86,11 @@ const Fault kFaults[] = {
          else a.body = good.substr(0, close) + "<pad>" + std::string(4 << 20, 'x') + "</pad>" + good.substr(close);
      },
      All(S_OK)},
+    // An answer that would have the parser fetch an address or a local file: refused unread.
+    {"a document type declaration",
+     CHANGE { a.body = "<!DOCTYPE r [<!ENTITY x SYSTEM \"http://entities.tarnix.example/ext\">]>"
+                       "<gatekeeper><ok/><ATT>&x;</ATT><oft><OFTName>&x;</OFTName></oft></gatekeeper>"; },
+     NotXml({E_FAIL})},
     {"error answer without a usable code",
      CHANGE { a.body = "<gatekeeper><error><hresult>zz</hresult></error></gatekeeper>"; }, NotXml({E_FAIL})},
     // The bodies of the error statuses wait on `hold`: a family that read one would stall.
@@ -171,6 +176,8 @@ TEST_F(FaultSuiteTest, EveryFamilyMeetsEveryBadAnswerWithItsDefinedStatus) {
         families.ClearFaults();
         EndGroup();
     }
+    for (const test::ReceivedRequest& request : families.service.Requests())
+        EXPECT_EQ(std::string::npos, request.target.find("/ext")) << "an entity was fetched";
     std::printf("[ figures  ] %zu fault cases (%zu bad answers, %d families): %zu ended as defined; "
                 "library holdings back to none after %zu of %zu groups\n",
                 cases, std::size(kFaults), test::kFamilyCount, defined, groupsSettled, groups);
