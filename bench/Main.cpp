@@ -5,8 +5,14 @@
 // BENCHMARK is download, query, search-pool, upload or memory (see each one's source for its
 // options); tools/run-bench.sh runs them all against its own nginx and prints their ratios as
 // one table. --poll-us is how long the host waits between two polls of a request (100).
+//
+//   tarnix_bench.exe report NAME UNIT VALUE...
+//
+// prints the RESULT line of values gathered outside one process (the download's rounds).
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "Bench.h"
 
@@ -22,6 +28,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const char* benchmark = argv[first];
+    if (std::strcmp(benchmark, "report") == 0 && argc - first >= 4) {
+        std::vector<double> values;
+        for (int i = first + 3; i < argc; ++i) values.push_back(std::strtod(argv[i], nullptr));
+        bench::Report(argv[first + 1], values, argv[first + 2]);
+        return 0;
+    }
     const bench::Options options(argc, argv, first + 1);
     bench::LoadLibraryUnderTest(dll);
     bench::SetPollInterval(options.Number("poll-us", 100));

@@ -4,7 +4,7 @@
 # The 32-bit Wine comes too, but only where the kernel runs 32-bit programs (and TARNIX_NO_X86
 # is not set): it needs the i386 architecture, and elsewhere it could not start.
 # `install-deps.sh bench` adds what the benchmarks need (nginx, run by them on a private
-# configuration; the package's own service is not used).
+# configuration, the package's own service not used; curl, the native reference).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -23,7 +23,7 @@ packages=(
   libclang-rt-14-dev
 )
 if [ "${1:-}" = bench ]; then
-  packages+=(nginx)
+  packages+=(nginx curl)
 fi
 if [ "${TARNIX_NO_X86:-0}" = 0 ] && tarnix_kernel_runs_x86; then
   packages+=(wine32:i386)
