@@ -50,7 +50,7 @@ tarnix_check_pdbs() {
   tarnix_check_pdb "$bin" tarnix.exe tarnix.exe.pdb || status=1
   while read -r name rva; do
     # The stripped DLL has no DWARF: what llvm-symbolizer finds, it reads from the PDB.
-    place=$(cd "$bin" && llvm-symbolizer-14 --obj=tarnix.dll --relative-address "$rva" 2>&1 | head -n2 | paste -sd' ')
+    place=$(cd "$bin" && llvm-symbolizer-14 --obj=tarnix.dll --relative-address "$rva" 2>&1 | sed -n 1,2p | paste -sd' ')
     if [[ "$place" =~ ^"$name "/.*/src/[^\ ]*\.cpp:[1-9][0-9]*: ]]; then
       count=$((count + 1))
     else
@@ -61,7 +61,8 @@ tarnix_check_pdbs() {
   done < <(llvm-readobj-14 --coff-exports "$bin/tarnix.dll" | awk '$1 == "Name:" { n = $2 } $1 == "RVA:" && n != "" { print n, $2; n = "" }')
   [ $misses -le 3 ] || echo "tarnix.pdb: $((misses - 3)) more exports like these"
   [ $((count + misses)) -gt 0 ] || { echo "tarnix.dll: no exports read"; status=1; }
-  llvm-pdbutil-14 dump -symbols "$bin/tarnix.exe.pdb" | grep -q 'S_GPROC32 .* `main`$' ||
+  # (grep reads to the end: an early exit would fail the pipe under pipefail.)
+  llvm-pdbutil-14 dump -symbols "$bin/tarnix.exe.pdb" | grep 'S_GPROC32 .* `main`$' >/dev/null ||
     { echo "tarnix.exe.pdb holds no main"; status=1; }
   [ $status -eq 0 ] && echo "$(tarnix_pdb_identity "$bin/tarnix.pdb") $count"
   return $status
