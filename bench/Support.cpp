@@ -13,10 +13,9 @@ namespace bench {
 // ---- Command line ----
 
 Options::Options(int argc, char** argv, int first) {
-    for (int i = first; i < argc; ++i) {
+    for (int i = first; i < argc; i += 2) {
         if (std::strncmp(argv[i], "--", 2) != 0 || i + 1 >= argc) Fail("unexpected argument %s", argv[i]);
         m_values[argv[i] + 2] = argv[i + 1];
-        ++i;
     }
 }
 

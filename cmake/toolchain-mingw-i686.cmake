@@ -1,11 +1,5 @@
-# Cross-compiling for Windows (i686) with Debian's mingw-w64 (posix thread model: GoogleTest needs std::mutex).
+# Cross-compiling for Windows (i686): clang and lld with Debian's mingw-w64 (cmake/clang-mingw.cmake).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TARNIX_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${TARNIX_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TARNIX_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER  ${TARNIX_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TARNIX_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/clang-mingw.cmake)

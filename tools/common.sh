@@ -49,17 +49,26 @@ tarnix_x86_obstacle() {
   fi
 }
 
+# Configures the build of $1 (i686 or x86_64) unless it already is configured as the scripts
+# configure it. Both builds run their test programs under wine, the x86 one only where it can.
+# A build folder configured with another compiler (before clang) is configured afresh: CMake
+# would otherwise drop its cache on its own, and with it these settings.
+tarnix_configure() {
+  local arch=$1 build=$TARNIX_BUILD/$1
+  if ! grep -qx 'CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=wine' "$build/CMakeCache.txt" 2>/dev/null ||
+     ! cat "$build"/CMakeFiles/*/CMakeCXXCompiler.cmake 2>/dev/null |
+       grep -qx 'set(CMAKE_CXX_COMPILER "\(.*/\)\?clang++-14")'; then
+    tarnix_log "configuring $arch"
+    cmake --fresh -S "$TARNIX_ROOT" -B "$TARNIX_BUILD/$arch" \
+      -DCMAKE_TOOLCHAIN_FILE="$TARNIX_ROOT/cmake/toolchain-mingw-$arch.cmake" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
+  fi
+}
+
 tarnix_build() {
-  local arch cache
+  local arch
   for arch in i686 x86_64; do
-    cache=$TARNIX_BUILD/$arch/CMakeCache.txt
-    # Both builds run their test programs under wine, the x86 one only where it can.
-    if ! grep -qx 'CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=wine' "$cache" 2>/dev/null; then
-      tarnix_log "configuring $arch"
-      cmake -S "$TARNIX_ROOT" -B "$TARNIX_BUILD/$arch" \
-        -DCMAKE_TOOLCHAIN_FILE="$TARNIX_ROOT/cmake/toolchain-mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
-    fi
+    tarnix_configure "$arch" || { echo "configuring $arch failed" >&2; return 1; }
     tarnix_log "building $arch"
     cmake --build "$TARNIX_BUILD/$arch" -j "$(nproc)" -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $arch failed" >&2; return 1; }

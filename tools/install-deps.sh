@@ -10,14 +10,18 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 packages=(
   cmake make
+  # the Windows builds: clang and lld (which writes the PDBs; llvm-14 reads them for the release
+  # check) against mingw-w64's headers and the posix-threaded libstdc++ and libgcc of its gcc;
+  # mingw-w64's binutils for the resources, the MinGW import library and the debug file
+  clang-14 lld-14 llvm-14
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64
   wine wine64 fonts-wine
   xvfb xauth x11-utils
   googletest
   # the local online-tree service, a native Linux program, and its tests
   g++ pkg-config libcpp-httplib-dev libsqlite3-dev libssl-dev libgtest-dev
-  # the release: API documentation, its zip, the MSVC-style import library and its link check
-  doxygen zip llvm-14 clang-14 lld-14
+  # the release: API documentation, its zip
+  doxygen zip
   # the fuzz targets of the pure text routines: libFuzzer and the sanitizers' run-time libraries
   # (libclang-rt-14-dev holds libclang_rt.fuzzer, asan and ubsan)
   libclang-rt-14-dev

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Makes the release folder of tarnix, build/release/tarnix-<version>/, and its zip beside it:
 #   include/            tarnix.h and tarnix_version.h
-#   x86/ and x64/       bin/tarnix.dll (stripped) and tarnix.dll.debug (its debug information,
-#                       found by the debugger through the DLL's .gnu_debuglink), bin/tarnix.exe
-#                       (the command-line host), lib/tarnix.lib (import library for MSVC-style
-#                       linkers) and lib/libtarnix.dll.a (for MinGW)
+#   x86/ and x64/       bin/tarnix.dll (stripped) with tarnix.pdb (its symbols for Windows
+#                       debuggers, named in the DLL's debug directory) and tarnix.dll.debug
+#                       (its DWARF, found by gdb through the DLL's .gnu_debuglink),
+#                       bin/tarnix.exe (the command-line host) with tarnix.exe.pdb,
+#                       lib/tarnix.lib (import library for MSVC-style linkers) and
+#                       lib/libtarnix.dll.a (for MinGW)
 #   cmake/              the package: find_package(tarnix) gives tarnix::tarnix, tarnix::x86, ::x64
 #   docs/html/          API documentation generated from the header
 #   examples/           short C and C++ hosts
@@ -37,10 +39,13 @@ for arch in i686 x86_64; do
   if [ "$arch" = i686 ]; then dir=x86 machine=i386 kill=-k; else dir=x64 machine=i386:x86-64 kill=; fi
   build=$TARNIX_BUILD/$arch
   mkdir -p "$release/$dir/bin" "$release/$dir/lib"
-  # The debug information goes beside the DLL; the DLL keeps only a link to it by name.
-  # A build made without debug information (e.g. configured by hand as Release) has none to ship.
+  # The debug information goes beside the DLL; the DLL keeps only references to it by name:
+  # the PDB's in its debug directory (with the PDB's GUID and age, which stripping keeps), the
+  # DWARF file's in its .gnu_debuglink. A build made without debug information (e.g.
+  # configured by hand as Release) has none to ship.
   "$triple-objdump" -h "$build/bin/tarnix.dll" | grep -q '\.debug_info' ||
     { echo "$build/bin/tarnix.dll has no debug information: build with RelWithDebInfo" >&2; exit 1; }
+  cp "$build/bin/tarnix.pdb" "$build/bin/tarnix.exe.pdb" "$release/$dir/bin/"
   "$triple-objcopy" --only-keep-debug "$build/bin/tarnix.dll" "$release/$dir/bin/tarnix.dll.debug"
   (cd "$release/$dir/bin" &&
      "$triple-objcopy" --strip-debug --strip-unneeded --add-gnu-debuglink=tarnix.dll.debug \

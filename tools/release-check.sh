@@ -6,10 +6,70 @@
 #     service) for x64, and for x86 where this machine runs 32-bit programs;
 #   - a host built the way MSVC-style toolchains build (clang for i686-pc-windows-msvc, lld-link
 #     with its default safe exception handler checks) links against tarnix.lib, and runs where
-#     x86 runs.
+#     x86 runs;
+#   - each PDB is the one its binary names, with the binary's GUID and age, and a debugger
+#     reading it finds every export of tarnix.dll, by its address, in its function and source
+#     line (and tarnix.exe's main).
+
+# What a binary's debug directory names: "PDB-FILE-NAME {GUID} AGE", the GUID written as
+# llvm-pdbutil writes a PDB's.
+tarnix_pdb_reference() {
+  llvm-readobj-14 --coff-debug-directory "$1" | tr -d '()' | awk '
+    $1 == "PDBGUID:" { for (i = 2; i <= 17; i++) b[i - 2] = $i }
+    $1 == "PDBAge:" { age = $2 }
+    $1 == "PDBFileName:" { name = $2 }
+    END {
+      if (name == "") exit 1
+      printf "%s {%s%s%s%s-%s%s-%s%s-%s%s-%s%s%s%s%s%s} %s\n", name, b[3], b[2], b[1], b[0],
+        b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15], age
+    }'
+}
+
+# "{GUID} AGE" of a PDB.
+tarnix_pdb_identity() {
+  llvm-pdbutil-14 dump -summary "$1" | awk '$1 == "GUID:" { g = $2 } $1 == "Age:" { a = $2 } END { print g, a }'
+}
+
+# tarnix_check_pdb DIR BINARY PDB: the binary in DIR names PDB (without a folder, so that a
+# debugger looks beside the binary and on its symbol path) and PDB carries its GUID and age.
+tarnix_check_pdb() {
+  local reference identity
+  reference=$(tarnix_pdb_reference "$1/$2") || { echo "$2 names no PDB"; return 1; }
+  identity=$(tarnix_pdb_identity "$1/$3" 2>/dev/null)
+  if [ "$reference" != "$3 $identity" ]; then
+    echo "$2 names '$reference'; $3 is '$identity'"
+    return 1
+  fi
+}
+
+# tarnix_check_pdbs RELEASE_BIN: both PDBs match, every export of tarnix.dll symbolizes from
+# tarnix.pdb to its own function in a source file of the library, and tarnix.exe.pdb holds main.
+tarnix_check_pdbs() {
+  local bin=$1 status=0 name rva place count=0 misses=0
+  tarnix_check_pdb "$bin" tarnix.dll tarnix.pdb || status=1
+  tarnix_check_pdb "$bin" tarnix.exe tarnix.exe.pdb || status=1
+  while read -r name rva; do
+    # The stripped DLL has no DWARF: what llvm-symbolizer finds, it reads from the PDB.
+    place=$(cd "$bin" && llvm-symbolizer-14 --obj=tarnix.dll --relative-address "$rva" 2>&1 | sed -n 1,2p | paste -sd' ')
+    if [[ "$place" =~ ^"$name "/.*/src/[^\ ]*\.cpp:[1-9][0-9]*: ]]; then
+      count=$((count + 1))
+    else
+      misses=$((misses + 1))
+      [ $misses -le 3 ] && echo "tarnix.pdb: the export $name at $rva reads as '$place'"
+      status=1
+    fi
+  done < <(llvm-readobj-14 --coff-exports "$bin/tarnix.dll" | awk '$1 == "Name:" { n = $2 } $1 == "RVA:" && n != "" { print n, $2; n = "" }')
+  [ $misses -le 3 ] || echo "tarnix.pdb: $((misses - 3)) more exports like these"
+  [ $((count + misses)) -gt 0 ] || { echo "tarnix.dll: no exports read"; status=1; }
+  # (grep reads to the end: an early exit would fail the pipe under pipefail.)
+  llvm-pdbutil-14 dump -symbols "$bin/tarnix.exe.pdb" | grep 'S_GPROC32 .* `main`$' >/dev/null ||
+    { echo "tarnix.exe.pdb holds no main"; status=1; }
+  [ $status -eq 0 ] && echo "$(tarnix_pdb_identity "$bin/tarnix.pdb") $count"
+  return $status
+}
 
 tarnix_check_release() {
-  local release status=0 arch dir out service_pid= work address run_x86
+  local release status=0 arch dir out service_pid= work address run_x86 guid age count
   release=$(cd "$1" && pwd)
   run_x86=${2:-no}
   work=$(mktemp -d)
@@ -47,6 +107,17 @@ tarnix_check_release() {
           grep -qx 'downloaded 300000 bytes'
     ) && echo "release: example hosts ran for $dir against the local service" ||
       { echo "release: the example hosts failed for $dir"; status=1; }
+  done
+
+  for dir in x86 x64; do
+    if out=$(tarnix_check_pdbs "$release/$dir/bin"); then
+      read -r guid age count <<<"$out"
+      echo "release: $dir tarnix.pdb matches tarnix.dll (GUID $guid, age $age) and places its $count exports in their sources; tarnix.exe.pdb matches tarnix.exe"
+    else
+      echo "release: the $dir PDBs do not serve:"
+      echo "$out"
+      status=1
+    fi
   done
 
   out=$TARNIX_BUILD/release-check/msvc-x86

@@ -34,11 +34,7 @@ x86_obstacle=$(tarnix_x86_obstacle)
 [ -n "$x86_obstacle" ] || archs+=(i686)
 for arch in "${archs[@]}"; do
   build=$TARNIX_BUILD/$arch
-  if ! grep -qx 'CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=wine' "$build/CMakeCache.txt" 2>/dev/null; then
-    tarnix_log "configuring $arch"
-    cmake -S "$TARNIX_ROOT" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$TARNIX_ROOT/cmake/toolchain-mingw-$arch.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
-  fi
+  tarnix_configure "$arch" || { echo "configuring $arch failed" >&2; exit 1; }
   tarnix_log "building tarnix.dll and tarnix_bench ($arch)"
   cmake --build "$build" --target tarnix_bench -j "$(nproc)" -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $arch failed" >&2; exit 1; }

@@ -8,9 +8,9 @@
 
 namespace tarnix {
 
-// mingw checks formats as its own printf reads them; other compilers (the native checks) know
-// only the plain archetype.
-#if defined(__MINGW32__)
+// gcc for mingw checks formats as mingw's own printf reads them; clang (the Windows builds and
+// the native checks) knows only the plain archetype.
+#if defined(__MINGW32__) && !defined(__clang__)
 #define TARNIX_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
 #define TARNIX_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
