@@ -53,6 +53,8 @@ Ran Tarnix(const std::string& arguments, const char* stdoutFile = nullptr) {
     for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
     run.out = stdoutFile ? "" : FileBytes(outFile.c_str());
     run.err = FileBytes(errFile.c_str());
+    DeleteFileA(outFile.c_str());
+    DeleteFileA(errFile.c_str());
     return run;
 }
 
