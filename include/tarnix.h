@@ -603,12 +603,14 @@ TARNIX_API HRESULT TARNIX_CDECL TarnixCheckVelmoraFamilyTreeVersion(const char *
  * answer is in, writes HKEY_CURRENT_USER\\software\\companyKey\\productKey\\VFTUpdates
  * "UpdateAvailable" (REG_DWORD): 1 when a component is newer on the service (versions compared
  * as numbers, major.minor.third), else 0. A check that fails writes nothing; one without an
- * answer by its twelfth tick is given up. The window's GWLP_USERDATA is taken over. A new check
- * ends the one before; the last TARNIXTerminate() ends a running check and kills its timer.
+ * answer by its twelfth tick is given up. The window's GWLP_USERDATA is taken over (and given
+ * back as it was when the timer cannot be set). A new check ends the one before; the last
+ * TARNIXTerminate() ends a running check and kills its timer.
  * `__cdecl`.
  * @param window the host's window for the timer (null: nothing starts, 0 is returned)
- * @param companyKey the first key name below HKEY_CURRENT_USER\\software
- * @param productKey the second key name, below the first
+ * @param companyKey the first key name below HKEY_CURRENT_USER\\software; null or empty: the
+ * check cannot start (`E_INVALIDARG` in its message box), nothing is written
+ * @param productKey the second key name, below the first; null or empty as for companyKey
  * @param exeVersion the installed executable's version
  * @param webctlVersion the installed web control's version
  * @param tarnixVersion the installed library's version

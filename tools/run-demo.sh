@@ -83,6 +83,41 @@ else
   exit 1
 fi
 
+# The library's dialogs against the service, from the host's dialog commands under the display,
+# each bounded in time. tarnix_dialog_user plays the user of the tree browser: it must offer the
+# user's sites, and saving under the name of an existing tree (Enter in the name box, then Yes to
+# replacing it) must return that tree. Then the tree downloaded again under the download dialog,
+# which closes itself once the file is whole.
+tarnix_dialog() {
+  printf '\n$ tarnix %s\n' "$*"
+  (cd "$bin" && timeout 120 wine tarnix.exe "$@" </dev/null | tr -d '\r')
+}
+printf '\n$ tarnix dialog-save\n'
+echo "(the user: the site \"The Haverfield family\", the name \"Haverfield family tree\", Enter, Yes)"
+(cd "$bin" && exec timeout 120 wine tarnix.exe dialog-save </dev/null >"$work/dialog-save.out" 2>&1) &
+dialog_pid=$!
+user_status=0
+(cd "$bin" && timeout 120 wine tarnix_dialog_user.exe replace "The Haverfield family" "Haverfield family tree" \
+  </dev/null | tr -d '\r') || user_status=$?
+dialog_status=0
+wait "$dialog_pid" || dialog_status=$?
+tr -d '\r' <"$work/dialog-save.out"
+for line in 'returned: 1' 'SiteID: 4101' 'CollectionID: 77001' 'OFTName: Haverfield family tree' 'Permission: ADMN'; do
+  if [ "$user_status" != 0 ] || [ "$dialog_status" != 0 ] || ! tr -d '\r' <"$work/dialog-save.out" | grep -qxF "$line"; then
+    echo "the tree browser did not return the tree the user confirmed (no \"$line\")" >&2
+    exit 1
+  fi
+done
+dialog_downloaded=$work/dialog-downloaded.ged
+tarnix_dialog dialog-download-tree --tree "$tree" --name "Haverfield (uploaded)" \
+  --out "$(winepath -w "$dialog_downloaded" 2>/dev/null)"
+if cmp -s "$gedcom" "$dialog_downloaded"; then
+  echo "(the download dialog's file is byte for byte the replacement uploaded)"
+else
+  echo "the file downloaded under the dialog differs from the uploaded one" >&2
+  exit 1
+fi
+
 # Search counts, the version check and the silent update check, then a web file with progress.
 tarnix search-trees --surname Haverfield
 tarnix search-data --surname Haverfield --birth-place Bristol

@@ -14,10 +14,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Rights of a site's owner, the only kind of member a site has here: view (1), upload and
-// replace (2), export and download (4), manage (8).
-const char* const kOwnerRights = "15";
-const char* const kOwnerSiteRights = "owner";
+// In the clients' vocabulary: every site here is a private site ("PRIV") of the one user who owns
+// it, who administers it and its trees ("ADMN": view, upload and replace, export and download,
+// manage). Clients offer only private sites with the rights ADMN, USER or GEST.
+const char* const kOwnerRights = "ADMN";
+const char* const kOwnerSiteRights = "PRIV";
 
 std::string Hex(std::uint32_t value) {
     char text[9];

@@ -48,13 +48,13 @@ TEST_F(GatekeeperTest, SignInListsTheUsersSitesAndTrees) {
     auto sites = Get(Plain("op=apilistusersites&att=" + ticket));
     ASSERT_EQ(Result(sites), "ok");
     EXPECT_NE(sites->body.find("<Site><SiteID>4101</SiteID><SiteName>The Haverfield family</SiteName>"
-                               "<SiteRights>owner</SiteRights><Rights>15</Rights></Site>"
+                               "<SiteRights>PRIV</SiteRights><Rights>ADMN</Rights></Site>"
                                "<Site><SiteID>4102</SiteID><SiteName>Cousins in Ohio</SiteName>"),
               std::string::npos) << sites->body;
     auto trees = Get(Absolute("op=oftlist&att=" + ticket + "&cobrand=x"));
     EXPECT_NE(trees->body.find("<oft><SiteID>4101</SiteID><SiteName>The Haverfield family</SiteName>"
                                "<CollectionID>77001</CollectionID><OFTName>Haverfield family tree</OFTName>"
-                               "<Permission>15</Permission><DownloadStatus>0</DownloadStatus></oft>"),
+                               "<Permission>ADMN</Permission><DownloadStatus>0</DownloadStatus></oft>"),
               std::string::npos) << trees->body;
     EXPECT_EQ(trees->get_header_value("Content-Type"), "text/xml");
 }

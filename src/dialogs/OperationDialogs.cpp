@@ -104,10 +104,12 @@ INT_PTR CALLBACK ExportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         if (message == WM_TIMER && wParam == kPollTimer &&
             PollState(dialog, params->request.get(), params->caption, kExportFailed, state) &&
             state == REQUEST_STATE_DONE) {
-            // The order is taken: the dialog stays until the user has read that.
+            // The order is taken: the dialog stays until the user has read that. Close becomes
+            // the default in the dialog's own record (Enter) as well as in its drawing.
             SetDlgItemTextA(dialog, IDC_STATUS, params->finishedText.c_str());
             const HWND button = GetDlgItem(dialog, IDCANCEL);
             SetWindowTextA(button, "Close");
+            SendMessageA(dialog, DM_SETDEFID, IDCANCEL, 0);
             SendMessageA(button, BM_SETSTYLE, static_cast<WPARAM>(GetWindowLongA(button, GWL_STYLE) | BS_DEFPUSHBUTTON),
                          TRUE);
             StopPollTimer(dialog);

@@ -54,6 +54,7 @@ struct TreeBrowserContext {
     std::vector<TreeEntry> trees;
     int selectedSite = -1;
     int selectedTree = -1;
+    std::string nameText;  // the name box's text as last seen: only a change of it forgets the tree
     TreeEntry result;
     int worldTree = 0;
 };
@@ -120,8 +121,14 @@ void UpdateTermsBox(HWND dialog) {
     if (!ticked) CheckDlgButton(dialog, IDC_ACCEPT_TERMS, BST_UNCHECKED);
 }
 
+// The name box notifies focus changes too (a Tab, a message box taking the focus): the chosen
+// tree is forgotten only when its text really changed.
 void NameEdited(HWND dialog, TreeBrowserContext& context) {
-    context.selectedTree = -1;
+    std::string text = ItemText(dialog, IDC_TREE_NAME);
+    if (text != context.nameText) {
+        context.nameText = std::move(text);
+        context.selectedTree = -1;
+    }
     UpdateOk(dialog, context);
 }
 
@@ -161,6 +168,7 @@ void TreeSelectionChanged(HWND dialog, TreeBrowserContext& context, const NMLIST
                 static_cast<size_t>(item.lParam) < context.trees.size()) {
                 // Setting the text reports an edit, which forgets the selected tree: store it after.
                 SetDlgItemTextA(dialog, IDC_TREE_NAME, context.trees[static_cast<size_t>(item.lParam)].treeName.c_str());
+                context.nameText = ItemText(dialog, IDC_TREE_NAME);
                 context.selectedTree = static_cast<int>(item.lParam);
             }
         } else if (was && !now) {
@@ -291,21 +299,24 @@ void Confirm(HWND dialog, TreeBrowserContext& context) {
         });
         if (found != context.trees.end()) context.selectedTree = static_cast<int>(found - context.trees.begin());
     }
+    // The tree the user is asked about is the one returned, whatever the message boxes' focus
+    // changes report meanwhile.
+    const int chosen = context.selectedTree;
     const char* caption = context.caption.c_str();
     if (worldTree && !accepted) {
         ShowMessage(dialog, caption, kTermsNotAccepted, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    if (context.mode == kOpenMode && context.selectedTree == -1) {
+    if (context.mode == kOpenMode && chosen == -1) {
         ShowMessage(dialog, caption, Format(kTreeNotFound, name.c_str()).c_str(), MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    if (context.mode == kSaveMode && context.selectedTree != -1 &&
+    if (context.mode == kSaveMode && chosen != -1 &&
         ShowMessage(dialog, caption, Format(kReplaceTree, name.c_str()).c_str(),
                     MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES)
         return;
-    if (context.selectedTree != -1)
-        context.result = context.trees[static_cast<size_t>(context.selectedTree)];
+    if (chosen != -1)
+        context.result = context.trees[static_cast<size_t>(chosen)];
     else
         context.result = {site.siteId, site.siteName, "", name, "", ""};
     context.worldTree = worldTree ? 1 : 0;

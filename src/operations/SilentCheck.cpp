@@ -109,6 +109,8 @@ UINT StartSilentCheck(HWND window, const char* companyKey, const char* productKe
     Lock lock(g_check.lock);
     EndCheck();
 
+    // Without both names the flag would land under another key, where the host never looks.
+    if (!companyKey || !*companyKey || !productKey || !*productKey) ThrowHr(E_INVALIDARG);
     IQueryRequest* started = nullptr;
     ThrowIfFailed(TarnixCheckVelmoraFamilyTreeVersion(exeVersion, webctlVersion, tarnixVersion, cobrand, &started));
     ComPtr<IQueryRequest> request = ComPtr<IQueryRequest>::Attach(started);

@@ -73,9 +73,14 @@ TEST_F(TransferDialogsTest, EachTransferDialogEndsAsItsRequestDoes) {
     auto upload = [&] {
         return TarnixCreateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "41", "Smith Family", 1, "cb");
     };
-    // The export order returns nothing: TRUE stands for it.
-    auto order = [](HWND parent) {
-        return [parent] { TarnixExportOnlineFamilyTreeDialog(parent, kCaption, "tk", "c-1", "Smith Family", "cb"); return TRUE; };
+    // The export order returns nothing: that it sent the one order stands for its result.
+    auto order = [&](HWND parent) {
+        return [&, parent]() -> BOOL {
+            const size_t before = service.RequestCount();
+            TarnixExportOnlineFamilyTreeDialog(parent, kCaption, "tk", "c-1", "Smith Family", "cb");
+            return service.RequestCount() == before + 1 &&
+                   service.Requests().back().Path() == "/vft/gatekeeper.ashx?op=oftexport&att=tk&collectionid=c-1&cobrand=cb";
+        };
     };
     // A download of /f without a parent, its content type into `typeSize` bytes of `type`.
     char type[32];
@@ -109,7 +114,7 @@ TEST_F(TransferDialogsTest, EachTransferDialogEndsAsItsRequestDoes) {
         // Returns while the answer is still held: a cancel does not wait for the worker.
         {"the upload cancelled", Held(kAccepted, release), kUpload, host.get(), [](auto&, auto& d) { d.Click(IDCANCEL); },
          upload, 0},
-        {"the export order taken, then closed", Held(kAccepted, release), kExport, host.get(), [&](auto& script, auto& dialog) {
+        {"the export order taken, then closed with Enter", Held(kAccepted, release), kExport, host.get(), [&](auto& script, auto& dialog) {
              EXPECT_EQ("The online family tree 'Smith Family' needs to be prepared for download.", dialog.Text(kMessage));
              EXPECT_EQ("Submitting a request to export the online family tree.\r\nPlease wait...", dialog.Text(kStatus));
              SetEvent(release);
@@ -117,8 +122,9 @@ TEST_F(TransferDialogsTest, EachTransferDialogEndsAsItsRequestDoes) {
              EXPECT_EQ("The request to export the online family tree has been submitted.\r\nPlease check again later to "
                        "download the GEDCOM file.", dialog.Text(kStatus));
              EXPECT_EQ(IDCANCEL, dialog.DefaultButton());
+             EXPECT_EQ(MAKELRESULT(IDCANCEL, DC_HASDEFID), SendMessageA(dialog.Handle(), DM_GETDEFID, 0, 0));
              dialog.Capture("export-order");
-             dialog.Click(IDCANCEL);
+             dialog.PressKey(VK_RETURN);
          }, order(host.get()), TRUE},
         {"the export order refused, without a parent", Refusal("80070490"), kExport, nullptr,
          Fails("This operation failed with error 80070490"), order(nullptr), TRUE},
@@ -155,9 +161,12 @@ TEST_F(TransferDialogsTest, EachTransferDialogEndsAsItsRequestDoes) {
 
 TEST_F(TransferDialogsTest, TheDownloadDialogFollowsTheTransferAndIgnoresEnter) {
     HANDLE head = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    // Half-way is a whole number of the 4096-byte blocks in which the download reads.
+    // Half-way is a whole number of the 4096-byte blocks in which the download reads; the first
+    // half comes at some 160 KB/s, so that the dialog has a rate to measure.
     const std::string body(819200, 'g');
-    const HttpAnswer file = Held(HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, body}, release, 409600);
+    HttpAnswer file = Held(HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, body}, release, 409600);
+    file.pieceSize = 8192;
+    file.pieceDelayMs = 50;
     service.On("/files/t.ged", [&](const ReceivedRequest&) { return WaitForSingleObject(head, 20000), file; });
     char type[32] = "untouched";
     EXPECT_EQ(1, DriveDialog("0% of /files/t.ged?v=2 Completed", host.get(), [&](auto& script, auto& dialog) {
@@ -173,6 +182,8 @@ TEST_F(TransferDialogsTest, TheDownloadDialogFollowsTheTransferAndIgnoresEnter) 
         EXPECT_EQ(" (409.60 KB of 819.20 KB copied)", progress.substr(progress.find(" ("))) << progress;
         EXPECT_EQ(819200, SendMessageA(dialog.Item(kProgress), PBM_GETRANGE, FALSE, 0));
         EXPECT_EQ(409600, SendMessageA(dialog.Item(kProgress), PBM_GETPOS, 0, 0));
+        // The picture shows a measured rate, never the first running poll's stand-in.
+        script.WaitUntil([&] { return dialog.Text(kRate) != "3.60 KB/Sec"; }, "a measured rate");
         dialog.Capture("download-progress");
         SetEvent(release);
     }, [&] { return TarnixDownloadFileDialog(host.get(), kCaption, "files.example", "/files/t.ged?v=2", kDestination, type, 32); }));

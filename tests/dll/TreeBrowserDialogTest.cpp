@@ -182,6 +182,34 @@ TEST_F(TreeBrowserTest, OffersTheSitesTheUserMayWorkOnAndReturnsWhatTheUserChose
                                          MB_ICONEXCLAMATION, answer, {IDYES, IDNO}, IDNO);
              }
          }, {1, "abc|Haverfield (trees)|c-2|Jones|7|0", 1}},
+        // The question and a Tab move the focus, which the name box reports: the tree the user
+        // confirmed stays the one returned.
+        {"save: an existing name in another case, Enter in the name box, replacing answered Yes", true, true,
+         [](auto& script, auto& d) {
+             d.ChooseListBoxItem(kSiteList, 1);
+             d.Click(kAccept);
+             d.Type(kName, "smith family");
+             d.PressKey(VK_RETURN);
+             script.AnswerMessageBox(kCaption, d.Handle(), "smith family already exists.\r\nDo you want to replace it?",
+                                     MB_ICONEXCLAMATION, IDYES, {IDYES, IDNO}, IDNO);
+         }, {1, "ABC|Haverfield (trees)|c-1|Smith Family|15|2", 1}},
+        {"save: the second of two trees of one name picked, Tab into the name box, OK, Yes", true, true,
+         [](auto& script, auto& d) {
+             d.ChooseListBoxItem(kSiteList, 1);
+             d.Click(kAccept);
+             d.SelectListViewItem(kTreeList, 2);
+             d.PressKey(VK_TAB);
+             script.WaitUntil([&] { return d.Focused(kName); }, "the name box's focus");
+             d.Click(IDOK);
+             script.AnswerMessageBox(kCaption, d.Handle(), "Jones already exists.\r\nDo you want to replace it?",
+                                     MB_ICONEXCLAMATION, IDYES, {IDYES, IDNO}, IDNO);
+         }, {1, "abc|Haverfield (trees)|c-5|Jones|3|1", 1}},
+        {"open: the same pick, Tab, then Enter", false, true, [](auto&, auto& d) {
+             d.ChooseListBoxItem(kSiteList, 1);
+             d.SelectListViewItem(kTreeList, 2);
+             d.PressKey(VK_TAB);
+             d.PressKey(VK_RETURN);
+         }, {1, "abc|Haverfield (trees)|c-5|Jones|3|1"}},
     };
     for (const auto& flow : flows) {
         SCOPED_TRACE(flow.what);

@@ -54,6 +54,12 @@ HWND DialogWindow::Focus(int id) const {
 std::string DialogWindow::Title() const { return WindowText(m_window); }
 std::string DialogWindow::Text(int id) const { return WindowText(Item(id)); }
 
+bool DialogWindow::Focused(int id) const {
+    GUITHREADINFO thread{sizeof(GUITHREADINFO)};
+    const HWND item = Item(id);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(m_window, nullptr), &thread) && thread.hwndFocus == item;
+}
+
 int DialogWindow::DefaultButton() const {
     for (HWND button : VisibleWindows("Button", m_window))
         if ((GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return GetDlgCtrlID(button);

@@ -25,6 +25,7 @@ public:
     bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
     bool Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
     bool Ticked(int id) const { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    bool Focused(int id) const;  // holds the keyboard focus of the dialog's thread
     int DefaultButton() const;  // 0 for none
 
     // As a user would: only enabled controls, clicks only on visible ones. A click returns at once

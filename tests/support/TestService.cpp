@@ -250,11 +250,20 @@ private:
         const std::string head = answer.rawHead.empty() ? BuildHead(answer) : answer.rawHead;
         const size_t end = std::min(answer.body.size(), answer.dropAfter);
         const bool holdMidBody = answer.hold && !answer.holdBeforeHead;
-        size_t pos = holdMidBody ? std::min(answer.holdAfterBytes, end) : 0;
+        const size_t holdAt = holdMidBody ? std::min(answer.holdAfterBytes, end) : SIZE_MAX;
+        // Without pieces, the bytes before a hold go with the head.
+        size_t pos = holdMidBody && !answer.pieceSize ? holdAt : 0;
         if (!Send(socket, (head + answer.body.substr(0, pos)).data(), head.size() + pos)) return;
-        if (holdMidBody && !Linger(socket, answer.hold, kLimitMs)) return;
-        for (bool first = true; pos < end; first = false) {
-            const size_t n = answer.pieceSize ? std::min(answer.pieceSize, end - pos) : end - pos;
+        bool held = false;
+        for (bool first = true; pos < end || (pos == holdAt && !held); first = false) {
+            if (pos == holdAt && !held) {
+                held = true;
+                if (!Linger(socket, answer.hold, kLimitMs)) return;
+                first = true;
+                if (pos == end) break;
+            }
+            size_t n = answer.pieceSize ? std::min(answer.pieceSize, end - pos) : end - pos;
+            if (pos < holdAt) n = std::min(n, holdAt - pos);
             if (!first && answer.pieceDelayMs && !Linger(socket, nullptr, answer.pieceDelayMs)) return;
             if (!Send(socket, answer.body.data() + pos, n)) return;
             pos += n;

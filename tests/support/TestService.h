@@ -24,7 +24,8 @@ struct HttpAnswer {
     std::string body;
     bool contentLength = true;      // send Content-Length; false: the body ends by closing
     size_t pieceSize = 0;           // >0: send the body in pieces of this many bytes...
-    DWORD pieceDelayMs = 0;         // ...with this pause before each piece after the first
+    DWORD pieceDelayMs = 0;         // ...with this pause before each piece after the first (and
+                                    // after a hold), the bytes before a hold paced too
     size_t dropAfter = SIZE_MAX;    // close (gracefully) after this many body bytes
     // If set: wait for this event (at most 30 s, or until the client goes) before sending the
     // body bytes after the first holdAfterBytes, or before anything at all with holdBeforeHead.

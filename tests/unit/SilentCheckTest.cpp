@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "DialogDriver.h"
 #include "HostWindow.h"
 #include "ProxySetting.h"
 #include "TestService.h"
@@ -35,11 +36,16 @@ protected:
         TARNIXTerminate();
         RegDeleteTreeA(HKEY_CURRENT_USER, kCompanyKey.c_str());
     }
-    // 0xDEADBEEF while nothing has been written.
+    // 0xDEADBEEF while nothing has been written. A host reads a REG_DWORD: any other type fails
+    // there (Wine's RegGetValue fills the buffer all the same), so the type is checked here.
     DWORD Flag() {
-        DWORD value = 0xDEADBEEF, size = sizeof value;
-        RegGetValueA(HKEY_CURRENT_USER, (kCompanyKey + "\\Velmora\\VFTUpdates").c_str(), "UpdateAvailable",
-                     RRF_RT_REG_DWORD, nullptr, &value, &size);
+        DWORD value = 0, size = sizeof value, type = REG_NONE;
+        const LSTATUS status = RegGetValueA(HKEY_CURRENT_USER, (kCompanyKey + "\\Velmora\\VFTUpdates").c_str(),
+                                            "UpdateAvailable", RRF_RT_ANY, &type, &value, &size);
+        if (status == ERROR_FILE_NOT_FOUND) return 0xDEADBEEF;
+        EXPECT_EQ(ERROR_SUCCESS, status);
+        EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
+        EXPECT_EQ(sizeof(DWORD), size);
         return value;
     }
 
@@ -68,6 +74,8 @@ TEST_F(SilentCheckTest, EachAnswerWritesWhetherAComponentIsNewer) {
         DWORD flag;
     } rows[] = {
         {"7.2.15", "3.0.0", "1.0.0", Xapi("7.2.16", "3.0.0", "1.0.0"), 1},
+        {"7.10.0", "3.0.0", "1.0.0", Xapi("7.9.9", "3.0.0", "1.0.0"), 0},  // numbers, not texts
+        {"7.9.9", "3.0.0", "1.0.0", Xapi("7.10.0", "3.0.0", "1.0.0"), 1},
         {"7.2.16", "3.0.0", "1.0.0", Xapi("7.2.16", "3.0.0", "1.0.0"), 0},  // all equal
         {"7.2.16", "3.0.0", "7.2", Xapi("7.2.16", "3.0.0", "7.1.5"), 1},  // one dot only: 7.0.0
         {"9.0.0", "3.0.0", "1.0.0", Xapi("", "3.0.0", "1.0.0"), 0},  // no value from the service
@@ -103,6 +111,35 @@ TEST_F(SilentCheckTest, ACheckThatNeverFinishesGivesUpAtItsTwelfthTick) {
     EXPECT_EQ(0u, Flag());
     SetEvent(never);
     CloseHandle(never);
+}
+
+// Without a company or a product name the flag would land under another key: the start fails as
+// any other does, with its message box over the window, and nothing runs, is sent or written.
+TEST_F(SilentCheckTest, ACheckWithoutBothKeyNamesFailsToStart) {
+    const std::string landings[] = {"software\\VFTUpdates", "software\\TarnixUnitTestProduct\\VFTUpdates",
+                                    kCompanyKey + "\\VFTUpdates"};
+    service.SetDefault(Xapi("9.0.0", "9.0.0", "9.0.0"));
+    const struct {
+        const char *company, *product;
+    } cases[] = {{nullptr, "TarnixUnitTestProduct"}, {"", "TarnixUnitTestProduct"}, {kCompany, nullptr}, {kCompany, ""}, {"", ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.company ? c.company : "(null)") + ", " + (c.product ? c.product : "(null)"));
+        UINT timer = 1;
+        test::DriveDialogs([&](const test::DialogScript& script) {
+            script.AnswerMessageBox("Version Check", window.get(), "An error has occured. The error code is 80070057",
+                                    MB_ICONERROR, IDOK);
+        }, [&] { timer = TarnixUpdateVelmoraFamilyTreeSilentCheck(window.get(), c.company, c.product, "1.0.0", "1.0.0", "1.0.0", ""); });
+        EXPECT_EQ(0u, timer);
+        EXPECT_FALSE(SilentCheckRunning(window.get()));
+        EXPECT_EQ(0, window.RunLoop([] { return false; }, 100)) << "a timer runs";
+        for (const std::string& key : landings) {
+            HKEY opened = nullptr;
+            EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &opened)) << key;
+            if (opened) RegCloseKey(opened), RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+        }
+    }
+    EXPECT_EQ(0u, service.RequestCount());
+    RegDeleteTreeA(HKEY_CURRENT_USER, "software\\TarnixUnitTestProduct");
 }
 
 }  // namespace

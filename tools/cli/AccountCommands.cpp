@@ -12,7 +12,7 @@ namespace {
 // The password: --password, TARNIX_PASSWORD, or typed at the console without echo.
 std::string Password(const Args& args) {
     if (args.Positional().size() > 1) return args.Positional()[1];
-    std::string password = args.Option("password");
+    std::string password = args.Option("password", Environment(kPasswordVariable).c_str());
     if (!password.empty()) return password;
     std::fprintf(stderr, "password: ");
     for (int c; (c = _getch()) != '\r' && c != '\n' && c != EOF;) {

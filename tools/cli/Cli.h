@@ -23,11 +23,21 @@ struct Failure {
     std::string message;
 };
 
+// The only values that may come from the environment: what a sign-in needs across commands.
+// (TARNIX_SERVICE, a local service's host:port, is read by the library itself.)
+constexpr char kTicketVariable[] = "TARNIX_TICKET";
+constexpr char kPasswordVariable[] = "TARNIX_PASSWORD";
+constexpr char kDllVariable[] = "TARNIX_DLL";
+
+// The environment variable's value, or "" when it is unset.
+std::string Environment(const char* variable);
+
 // Command-line arguments: "--name value" options, "--flag" switches, and the rest in order.
+// Options come from the command line alone.
 class Args {
 public:
     Args(std::vector<std::string> words, std::vector<std::string> switches);
-    std::string Option(const char* name, const char* fallback = "") const;  // also TARNIX_<NAME>
+    std::string Option(const char* name, const char* fallback = "") const;
     int Number(const char* name, int fallback) const;
     bool Switch(const char* name) const;
     const std::vector<std::string>& Positional() const { return m_positional; }
@@ -93,14 +103,23 @@ struct Initialized {
     Initialized& operator=(const Initialized&) = delete;
 };
 
-// Releases a request (or any COM-style object) on the way out.
+// Releases a request (or any COM-style object) on the way out. Its address, taken to receive an
+// object, first releases what it held.
 template <class T>
 struct Held {
     T* p = nullptr;
-    ~Held() {
+    Held() = default;
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() { Reset(); }
+    void Reset() {
         if (p) p->Release();
+        p = nullptr;
     }
-    T** operator&() { return &p; }
+    T** operator&() {
+        Reset();
+        return &p;
+    }
     T* operator->() const { return p; }
 };
 

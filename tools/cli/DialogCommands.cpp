@@ -32,33 +32,23 @@ struct TreeBuffers {
     }
 };
 
-// Runs a command that needs the library initialized.
-template <class F>
-int Initialized(F&& body) {
-    Check(TARNIX(TARNIXInitialize)(0), "initializing");
-    const int code = body();
-    TARNIX(TARNIXTerminate)();
-    return code;
-}
-
 int Browse(const Args& args, bool save) {
     const std::string caption = args.Option("caption", "tarnix"), ticket = args.Ticket(), cobrand = args.Option("cobrand");
-    return Initialized([&] {
-        TreeBuffers b;
-        constexpr ULONG n = TreeBuffers::kSize;
-        int worldTree = -1;
-        const BOOL result =
-            save ? TARNIX(TarnixSaveOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(), cobrand.c_str(),
-                                                            b.fields[0], n, b.fields[1], n, b.fields[2], n, b.fields[3], n,
-                                                            b.fields[4], n, b.fields[5], n, &worldTree)
-                 : TARNIX(TarnixOpenOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(), cobrand.c_str(),
-                                                            b.fields[0], n, b.fields[1], n, b.fields[2], n, b.fields[3], n,
-                                                            b.fields[4], n, b.fields[5], n);
-        const int code = Returned(result);
-        b.Print();
-        if (save) std::printf("world tree: %d\n", worldTree);
-        return code;
-    });
+    Initialized initialized;
+    TreeBuffers b;
+    constexpr ULONG n = TreeBuffers::kSize;
+    int worldTree = -1;
+    const BOOL result =
+        save ? TARNIX(TarnixSaveOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(), cobrand.c_str(),
+                                                        b.fields[0], n, b.fields[1], n, b.fields[2], n, b.fields[3], n,
+                                                        b.fields[4], n, b.fields[5], n, &worldTree)
+             : TARNIX(TarnixOpenOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(), cobrand.c_str(),
+                                                        b.fields[0], n, b.fields[1], n, b.fields[2], n, b.fields[3], n,
+                                                        b.fields[4], n, b.fields[5], n);
+    const int code = Returned(result);
+    b.Print();
+    if (save) std::printf("world tree: %d\n", worldTree);
+    return code;
 }
 
 int Open(const Args& args) { return Browse(args, false); }
@@ -69,11 +59,10 @@ int Create(const Args& args) {
     const std::string ticket = args.Ticket(), site = args.Option("site"), name = args.Option("name"),
                       cobrand = args.Option("cobrand");
     if (site.empty() || name.empty()) throw Failure{kUsage, "--site ID and --name NAME are needed"};
-    return Initialized([&] {
-        return Returned(TARNIX(TarnixCreateOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(),
-                                                                   file.c_str(), site.c_str(), name.c_str(),
-                                                                   args.Switch("world-tree"), cobrand.c_str()));
-    });
+    Initialized initialized;
+    return Returned(TARNIX(TarnixCreateOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(),
+                                                               file.c_str(), site.c_str(), name.c_str(),
+                                                               args.Switch("world-tree"), cobrand.c_str()));
 }
 
 int Update(const Args& args) {
@@ -81,23 +70,21 @@ int Update(const Args& args) {
     const std::string ticket = args.Ticket(), tree = args.Option("tree"), name = args.Option("name", tree.c_str()),
                       cobrand = args.Option("cobrand");
     if (tree.empty()) throw Failure{kUsage, "--tree ID is needed (tarnix trees lists them)"};
-    return Initialized([&] {
-        return Returned(TARNIX(TarnixUpdateOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(),
-                                                                   file.c_str(), tree.c_str(), name.c_str(),
-                                                                   cobrand.c_str()));
-    });
+    Initialized initialized;
+    return Returned(TARNIX(TarnixUpdateOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(),
+                                                               file.c_str(), tree.c_str(), name.c_str(),
+                                                               cobrand.c_str()));
 }
 
 int Export(const Args& args) {
     const std::string caption = args.Option("caption", "tarnix"), ticket = args.Ticket(), tree = args.Option("tree"),
                       name = args.Option("name", tree.c_str()), cobrand = args.Option("cobrand");
     if (tree.empty()) throw Failure{kUsage, "--tree ID is needed (tarnix trees lists them)"};
-    return Initialized([&] {
-        TARNIX(TarnixExportOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(), tree.c_str(), name.c_str(),
-                                                   cobrand.c_str());
-        std::printf("returned (nothing to return)\n");
-        return 0;
-    });
+    Initialized initialized;
+    TARNIX(TarnixExportOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(), tree.c_str(), name.c_str(),
+                                               cobrand.c_str());
+    std::printf("returned (nothing to return)\n");
+    return 0;
 }
 
 int DownloadTree(const Args& args) {
@@ -105,11 +92,10 @@ int DownloadTree(const Args& args) {
                       name = args.Option("name", tree.c_str()), out = args.Option("out"),
                       cobrand = args.Option("cobrand");
     if (tree.empty() || out.empty()) throw Failure{kUsage, "--tree ID and --out FILE are needed"};
-    return Initialized([&] {
-        return Returned(TARNIX(TarnixDownloadOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(),
-                                                                     tree.c_str(), name.c_str(), out.c_str(),
-                                                                     cobrand.c_str()));
-    });
+    Initialized initialized;
+    return Returned(TARNIX(TarnixDownloadOnlineFamilyTreeDialog)(Parent(), caption.c_str(), ticket.c_str(),
+                                                                 tree.c_str(), name.c_str(), out.c_str(),
+                                                                 cobrand.c_str()));
 }
 
 int Download(const Args& args) {
@@ -117,14 +103,13 @@ int Download(const Args& args) {
     const std::string caption = args.Option("caption", "tarnix");
     const int size = args.Number("type-size", 256);
     if (size < 0 || size > 4096) throw Failure{kUsage, "--type-size takes 0 to 4096"};
-    return Initialized([&] {
-        char type[4096] = {};
-        const int code = Returned(TARNIX(TarnixDownloadFileDialog)(Parent(), caption.c_str(), server.c_str(),
-                                                                   path.c_str(), file.c_str(), type,
-                                                                   static_cast<ULONG>(size)));
-        std::printf("content type: %s\n", type);
-        return code;
-    });
+    Initialized initialized;
+    char type[4096] = {};
+    const int code = Returned(TARNIX(TarnixDownloadFileDialog)(Parent(), caption.c_str(), server.c_str(),
+                                                               path.c_str(), file.c_str(), type,
+                                                               static_cast<ULONG>(size)));
+    std::printf("content type: %s\n", type);
+    return code;
 }
 
 int UpdatePrompt(const Args&) { return Returned(TARNIX(TarnixPromptUpdateVelmoraFamilyTreeDialog)(Parent())); }

@@ -20,9 +20,14 @@ std::vector<Command> AllCommands() {
 void PrintOverview(const std::vector<Command>& commands) {
     std::printf(
         "usage: tarnix [--dll PATH] COMMAND [ARGUMENTS] [--help]\n\n"
-        "Drives tarnix.dll as a genealogy application does. Requests go to the library's service\n"
-        "host, or to TARNIX_SERVICE=host:port when that is set (a local service). Commands that\n"
-        "need a sign-in ticket take --ticket or TARNIX_TICKET; the ticket is never stored.\n\n"
+        "Drives tarnix.dll as a genealogy application does; it loads the tarnix.dll beside it, or\n"
+        "PATH. Requests go to the library's service host, or to a local service. Exit codes: 0\n"
+        "done, 1 a failure (said in words), 2 bad usage.\n\n"
+        "environment (what a sign-in needs across commands; nothing else is read from it):\n"
+        "  TARNIX_TICKET    the sign-in ticket, where --ticket is not given (never stored)\n"
+        "  TARNIX_PASSWORD  the password for login, where neither argument nor --password is given\n"
+        "  TARNIX_SERVICE   host:port of a local service, read by the library itself\n"
+        "  TARNIX_DLL       the library to load, where --dll is not given\n\n"
         "commands:\n");
     for (const Command& command : commands) std::printf("  %-20s %s\n", command.name, command.summary);
 }
@@ -46,8 +51,13 @@ std::string ExeDirectory() {
 int main(int argc, char** argv) {
     using namespace cli;
     std::vector<std::string> words(argv + 1, argv + argc);
-    std::string dll = ExeDirectory() + "tarnix.dll";
-    if (words.size() >= 2 && words[0] == "--dll") {
+    std::string dll = Environment(kDllVariable);
+    if (dll.empty()) dll = ExeDirectory() + "tarnix.dll";
+    if (!words.empty() && words[0] == "--dll") {
+        if (words.size() < 2) {
+            std::fprintf(stderr, "tarnix: --dll needs a path\n");
+            return kUsage;
+        }
         dll = words[1];
         words.erase(words.begin(), words.begin() + 2);
     }

@@ -33,13 +33,14 @@ Args::Args(std::vector<std::string> words, std::vector<std::string> switches) : 
     }
 }
 
+std::string Environment(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value ? value : "";
+}
+
 std::string Args::Option(const char* name, const char* fallback) const {
     auto found = m_options.find(name);
-    if (found != m_options.end()) return found->second;
-    std::string variable = "TARNIX_";
-    for (const char* c = name; *c; ++c) variable += *c == '-' ? '_' : static_cast<char>(std::toupper(*c));
-    if (const char* value = std::getenv(variable.c_str())) return value;
-    return fallback;
+    return found != m_options.end() ? found->second : fallback;
 }
 
 int Args::Number(const char* name, int fallback) const {
@@ -61,7 +62,7 @@ std::string Args::At(size_t index, const char* what) const {
 }
 
 std::string Args::Ticket() const {
-    std::string ticket = Option("ticket");
+    std::string ticket = Option("ticket", Environment(kTicketVariable).c_str());
     if (ticket.empty()) throw Failure{kUsage, "a sign-in ticket is needed: --ticket T or TARNIX_TICKET (tarnix login)"};
     return ticket;
 }

@@ -1,0 +1,120 @@
+// The command-line host, tarnix.exe, run as a user runs it, against the local test service: the
+// exit codes of bad usage and of failures, what it says, and a download that cannot be written.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "ProxySetting.h"
+#include "TestFiles.h"
+#include "TestService.h"
+
+namespace {
+
+using namespace tarnix::test;
+
+const std::string kBody(100000, 'r');
+constexpr char kOutput[] = "C:\\cli-test-output.txt";
+
+std::string Folder() {
+    char path[MAX_PATH];
+    const std::string exe(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+    return exe.substr(0, exe.find_last_of('\\') + 1);
+}
+
+struct Ran {
+    DWORD code = 0xDEAD;
+    std::string out, err;
+};
+
+// Runs `tarnix ARGUMENTS`, its standard output into `stdoutFile` (or kept and returned).
+Ran Tarnix(const std::string& arguments, const char* stdoutFile = nullptr) {
+    const std::string outFile = Folder() + "cli-test.out", errFile = Folder() + "cli-test.err";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    auto open = [&](const std::string& path, DWORD disposition) {
+        return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           disposition, 0, nullptr);
+    };
+    STARTUPINFOA startup{sizeof startup};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = open("NUL", OPEN_EXISTING);
+    startup.hStdOutput = stdoutFile ? open(stdoutFile, OPEN_EXISTING) : open(outFile, CREATE_ALWAYS);
+    startup.hStdError = open(errFile, CREATE_ALWAYS);
+    std::string line = "\"" + Folder() + "tarnix.exe\" " + arguments;
+    PROCESS_INFORMATION process{};
+    Ran run;
+    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 0xDEAD);
+        GetExitCodeProcess(process.hProcess, &run.code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
+    run.out = stdoutFile ? "" : FileBytes(outFile.c_str());
+    run.err = FileBytes(errFile.c_str());
+    DeleteFileA(outFile.c_str());
+    DeleteFileA(errFile.c_str());
+    return run;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Only what a sign-in needs may come from the environment; none of it here.
+        for (const char* name : {"TARNIX_TICKET", "TARNIX_PASSWORD", "TARNIX_SERVICE", "TARNIX_DLL"})
+            SetEnvironmentVariableA(name, nullptr);
+        service.On(".example:80/t.txt", HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, kBody});
+        service.On("op=apilogin", HttpAnswer{200, "OK", {}, "<r><error><hresult>8007052E</hresult></error></r>"});
+    }
+    void TearDown() override { DeleteFileA(kOutput); }
+
+    TestService service;
+    ProxySetting proxy{service.Port()};
+};
+
+TEST_F(CliTest, BadUsageExitsWith2AndFailuresWith1SayingWhy) {
+    const struct {
+        const char* arguments;
+        DWORD code;
+        const char* says;  // on standard error
+    } cases[] = {
+        {"", 2, ""},
+        {"frobnicate", 2, "unknown command 'frobnicate'"},
+        {"get files.example", 2, "missing the path"},
+        {"get files.example /t.txt --out", 2, "--out needs a value"},
+        {"sites", 2, "a sign-in ticket is needed"},
+        {"login demo wrong-password", 1, "0x8007052E"},
+        {"get files.example /gone", 1, "HTTP status 404"},
+        {"get files.example /t.txt --out Z:\\dev\\full", 1, "writing Z:\\dev\\full failed: 0x80070070"},
+        {"get files.example /t.txt --out C:\\no-such-folder\\f.txt", 1, "cannot write beside C:\\no-such-folder\\f.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const Ran run = Tarnix(c.arguments);
+        EXPECT_EQ(c.code, run.code);
+        EXPECT_NE(std::string::npos, run.err.find(c.says)) << run.err;
+    }
+}
+
+// A download goes where the command line says, whatever a stray TARNIX_OUT says; standard output
+// that cannot be written fails the command.
+TEST_F(CliTest, ADownloadGoesWhereTheCommandLineSays) {
+    SetEnvironmentVariableA("TARNIX_OUT", kOutput);
+    const Ran toOutput = Tarnix("get files.example /t.txt");
+    SetEnvironmentVariableA("TARNIX_OUT", nullptr);
+    EXPECT_EQ(0u, toOutput.code) << toOutput.err;
+    EXPECT_TRUE(toOutput.out == kBody) << toOutput.out.size() << " bytes on standard output";
+    EXPECT_EQ("<none>", FileBytes(kOutput));
+
+    const Ran toFile = Tarnix(std::string("get files.example /t.txt --out ") + kOutput);
+    EXPECT_EQ(0u, toFile.code) << toFile.err;
+    EXPECT_NE(std::string::npos, toFile.out.find("saved 100000 bytes to C:\\cli-test-output.txt")) << toFile.out;
+    EXPECT_TRUE(FileBytes(kOutput) == kBody);
+
+    const Ran full = Tarnix("get files.example /t.txt", "Z:\\dev\\full");
+    EXPECT_EQ(1u, full.code);
+    EXPECT_NE(std::string::npos, full.err.find("writing to standard output failed: 0x80070070")) << full.err;
+}
+
+}  // namespace
