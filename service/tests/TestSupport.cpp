@@ -1,7 +1,13 @@
 #include "TestSupport.h"
 
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace tarnix::service::test {
 
@@ -42,23 +48,73 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-void ServiceTest::Start(std::int64_t exportDelay, std::size_t maxBody) {
+std::string RawAnswer::Result() const {
+    if (bytes.find("<ok/>") != std::string::npos) return "ok";
+    if (bytes.find("<hresult>") != std::string::npos) return ElementText(bytes, "hresult");
+    return "(no answer)";
+}
+
+int Connect(int port) {
+    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval timeout{5, 0};
+    setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ADD_FAILURE() << "cannot connect";
+    return socket;
+}
+
+RawAnswer Exchange(int port, const std::string& request, bool endRequest, std::chrono::milliseconds wait) {
+    int socket = Connect(port);
+    // The service may answer (and stop reading) before the request is all sent.
+    std::thread sender([&] {
+        for (std::size_t sent = 0; sent < request.size();) {
+            auto count = send(socket, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+            if (count <= 0) return;
+            sent += static_cast<std::size_t>(count);
+        }
+        if (endRequest) shutdown(socket, SHUT_WR);
+    });
+    RawAnswer answer;
+    auto until = std::chrono::steady_clock::now() + wait;
+    char block[65536];
+    for (pollfd entry{socket, POLLIN, 0}; poll(&entry, 1, 20) >= 0;) {
+        if (entry.revents) {
+            auto got = recv(socket, block, sizeof block, 0);
+            if (got <= 0) {
+                answer.closed = true;
+                break;
+            }
+            answer.bytes.append(block, static_cast<std::size_t>(got));
+        }
+        if (std::chrono::steady_clock::now() > until) break;
+    }
+    shutdown(socket, SHUT_RDWR);  // ends a sender still waiting
+    sender.join();
+    close(socket);
+    return answer;
+}
+
+void ServiceTest::Start(const std::function<void(ServiceOptions&)>& adjust) {
     service_.reset();
     ServiceOptions options;
     options.gatekeeper.dataDir = data_.path / "data";
     options.gatekeeper.recordsDir = data_.path / "records";
     options.gatekeeper.ticketLifetime = 600;
-    options.gatekeeper.exportDelay = exportDelay;
     options.gatekeeper.exeVersion = "7.2.16";
     options.gatekeeper.webctlVersion = "3.1.0";
     options.gatekeeper.tarnixVersion = "1.4.2";
     options.gatekeeper.hashIterations = 1000;
     options.gatekeeper.clock = [this] { return now_.load(); };
-    options.maxBody = maxBody;
+    options.connections.maxBody = 1 << 20;
+    options.connections.linger = std::chrono::milliseconds(200);
     options.log = [this](const std::string& line) {
         std::lock_guard<std::mutex> lock(logMutex_);
         log_.push_back(line);
     };
+    if (adjust) adjust(options);
     service_ = std::make_unique<Service>(options);
     WriteFile(data_.path / "family.ged", kSmallFamily);
     service_->gatekeeper().SeedDemo(data_.path / "family.ged");

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,10 +34,23 @@ std::string Result(const httplib::Result& answer);
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
+// A request sent byte for byte on a connection of its own, and all that came back.
+struct RawAnswer {
+    std::string bytes;
+    bool closed = false;  // the service closed the connection (else the wait ran out)
+    std::string Result() const;  // "ok", the hresult, or "(no answer)"
+};
+int Connect(int port);
+// Sends `request` (then, with `endRequest`, ends the sending side) while reading the answer
+// until the service closes or `wait` is over.
+RawAnswer Exchange(int port, const std::string& request, bool endRequest = false,
+                   std::chrono::milliseconds wait = std::chrono::seconds(5));
+
 class ServiceTest : public ::testing::Test {
 protected:
     void SetUp() override { Start(); }
-    void Start(std::int64_t exportDelay = 0, std::size_t maxBody = 1 << 20);
+    // (Re)starts the service on the same data folder; `adjust` changes the tests' options.
+    void Start(const std::function<void(ServiceOptions&)>& adjust = nullptr);
 
     // Gatekeeper target with this query, in the absolute form a proxy receives.
     static std::string Absolute(const std::string& query);
