@@ -154,7 +154,7 @@ public:
         if (!fits || !EndPerson()) return nullptr;
         index_->ids_.shrink_to_fit();
         index_->names_.shrink_to_fit();
-        return index_;
+        return index_->Bytes() <= limit_ ? index_ : nullptr;
     }
 
 private:
@@ -198,7 +198,8 @@ private:
         return {};
     }
 
-    // Ends the individual being read, if any; false once the index passes the limit.
+    // Ends the individual being read, if any; false once the index (as far as it is counted
+    // while it grows) passes the limit.
     bool EndPerson() {
         if (!inPerson_) return true;
         inPerson_ = false;

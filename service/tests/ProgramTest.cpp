@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,10 +47,13 @@ void StartChild(Child& child, std::vector<std::string> arguments, const std::str
 TEST(ProgramTest, StartsSeedsServesAndStops) {
     TempDir dir;
     const std::string seed = TARNIX_SERVICE_SEED_DIR;
+    auto users = (dir.path / "users").string();
+    WriteFile(users, "# passwords kept off the command line\nruth:ruth's secret\n");
+    chmod(users.c_str(), 0600);
     Child child;
     StartChild(child,
                {TARNIX_SERVICE_PROGRAM, "--port", "0", "--data", (dir.path / "data").string(), "--seed",
-                seed + "/haverfield.ged", "--records", seed + "/records", "--tarnix-version", "2.0.1"},
+                seed + "/haverfield.ged", "--records", seed + "/records", "--tarnix-version", "2.0.1", "--user-file", users},
                (dir.path / "stderr.txt").string());
     char line[128] = {};
     ASSERT_TRUE(fgets(line, sizeof line, child.out));
@@ -66,6 +70,7 @@ TEST(ProgramTest, StartsSeedsServesAndStops) {
     EXPECT_EQ(client.Get("/vft/gatekeeper.ashx?op=treesearchcount&surname=Haverfield")->body, "9,1,15");
     EXPECT_EQ(client.Get("/vft/gatekeeper.ashx?op=datasearchcount&surname=Haverfield&birthyear=1821")->body, "1,1,10");
     EXPECT_NE(client.Get("/vft/gatekeeper.ashx?op=versioncompare")->body.find("<tarnix>2.0.1</tarnix>"), std::string::npos);
+    EXPECT_EQ(Result(client.Get("/vft/gatekeeper.ashx?op=apilogin&username=ruth&password=ruth%27s%20secret")), "ok");
 
     ASSERT_EQ(kill(child.pid, SIGTERM), 0);
     int status = 0;
@@ -81,13 +86,18 @@ TEST(ProgramTest, StartsSeedsServesAndStops) {
         EXPECT_EQ(std::string(line).find("demo-pass"), std::string::npos) << line;
     }
     std::fclose(log);
-    EXPECT_EQ(requests, 5);
+    EXPECT_EQ(requests, 6);
 }
 
 TEST(ProgramTest, RefusesBadOptions) {
+    TempDir dir;
+    auto users = (dir.path / "users").string();
+    WriteFile(users, "ruth:ruth's secret\n");
+    chmod(users.c_str(), 0644);  // other users could read the passwords
     for (std::vector<std::string> arguments : {std::vector<std::string>{TARNIX_SERVICE_PROGRAM, "--port", "0"},
                                                {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--port", "http"},
-                                               {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--colour", "red"}}) {
+                                               {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--colour", "red"},
+                                               {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--user-file", users}}) {
         Child child;
         StartChild(child, arguments, "/dev/null");
         int status = 0;
