@@ -51,6 +51,8 @@ TEST_F(HostileClientTest, BodiesAboveTheLimitAreRefusedHoweverFramed) {
                framing + "\r\n";
     };
     auto large = MultipartBody("a.ged", "0 HEAD\r\n" + std::string(500000, 'x'));
+    auto otherPart = std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"f2\"\r\n\r\n" +
+                     std::string(500000, 'x') + "\r\n" + MultipartBody("a.ged", "0 HEAD\r\n");
     auto deflated = Deflated(large);
     struct Case {
         const char* what;
@@ -58,6 +60,7 @@ TEST_F(HostileClientTest, BodiesAboveTheLimitAreRefusedHoweverFramed) {
     } cases[] = {
         {"chunked", head("Transfer-Encoding: chunked\r\n", ticket) + Chunked(large), "800700DF"},
         {"up to the close", head("", ticket) + large, "800700DF"},
+        {"chunked, with a large part besides the file", head("Transfer-Encoding: chunked\r\n", ticket) + Chunked(otherPart), "800700DF"},
         {"compressed, larger once inflated",
          head("Content-Encoding: deflate\r\nContent-Length: " + std::to_string(deflated.size()) + "\r\n", ticket) + deflated,
          "800700DF"},
