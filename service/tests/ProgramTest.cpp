@@ -91,17 +91,20 @@ TEST(ProgramTest, StartsSeedsServesAndStops) {
 
 TEST(ProgramTest, RefusesBadOptions) {
     TempDir dir;
+    auto data = (dir.path / "data").string();
     auto users = (dir.path / "users").string();
     WriteFile(users, "ruth:ruth's secret\n");
     chmod(users.c_str(), 0644);  // other users could read the passwords
     for (std::vector<std::string> arguments : {std::vector<std::string>{TARNIX_SERVICE_PROGRAM, "--port", "0"},
-                                               {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--port", "http"},
-                                               {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--colour", "red"},
-                                               {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--user-file", users}}) {
+                                               {TARNIX_SERVICE_PROGRAM, "--data", data, "--port", "http"},
+                                               {TARNIX_SERVICE_PROGRAM, "--data", data, "--colour", "red"},
+                                               {TARNIX_SERVICE_PROGRAM, "--data", data, "--user-file", users}}) {
         Child child;
         StartChild(child, arguments, "/dev/null");
         int status = 0;
-        ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+        pid_t ended = 0;
+        for (int i = 0; i < 500 && (ended = waitpid(child.pid, &status, WNOHANG)) == 0; ++i) usleep(10000);
+        ASSERT_EQ(ended, child.pid) << arguments.back() << " is still running";  // and gets killed
         child.pid = -1;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << arguments.back();
     }
