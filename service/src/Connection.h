@@ -19,7 +19,7 @@ struct ConnectionLimits {
     std::size_t maxHeaders = 64;
     std::size_t maxBody = 64 * 1024 * 1024;        // bytes after the head, chunk framing included
     std::chrono::milliseconds ioTimeout{5000};     // each wait for more of a body, or for the client to take the answer
-    std::chrono::milliseconds linger{1000};        // reading on after an answer that left the body unread
+    std::chrono::milliseconds linger{5000};        // reading on (and dropping) a body left unread by the answer
     std::size_t workers = 64;
 };
 
