@@ -17,14 +17,9 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 std::string Chunked(const std::string& body) {
-    std::string out;
-    for (std::size_t at = 0; at < body.size(); at += 4096) {
-        auto chunk = body.substr(at, 4096);
-        char size[16];
-        std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
-        out += size + chunk + "\r\n";
-    }
-    return out + "0\r\n\r\n";
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", body.size());
+    return size + body + "\r\n0\r\n\r\n";
 }
 
 std::string Deflated(const std::string& bytes) {
@@ -34,13 +29,7 @@ std::string Deflated(const std::string& bytes) {
     return out.substr(0, size);
 }
 
-class HostileClientTest : public ServiceTest {
-protected:
-    std::size_t StoredTrees() {
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(data_.path / "data" / "trees"),
-                                                      std::filesystem::directory_iterator()));
-    }
-};
+class HostileClientTest : public ServiceTest {};
 
 TEST_F(HostileClientTest, BodiesAboveTheLimitAreRefusedHoweverFramed) {
     Start([](ServiceOptions& options) { options.connections.maxBody = 100000; });
@@ -70,11 +59,11 @@ TEST_F(HostileClientTest, BodiesAboveTheLimitAreRefusedHoweverFramed) {
         {"within the limit, chunked", head("Transfer-Encoding: chunked\r\n", ticket) + Chunked(MultipartBody("a.ged", "0 HEAD\r\n")), "ok"},
     };
     for (const auto& c : cases) {
-        auto answer = Exchange(port_, c.request, false, 2s);
+        auto answer = Exchange(port_, c.request, 2s);
         EXPECT_EQ(answer.Result(), c.hresult) << c.what;
         EXPECT_TRUE(answer.closed) << c.what;
     }
-    EXPECT_EQ(StoredTrees(), 2u);  // the seeded tree and the one within the limit
+    EXPECT_EQ(FileNames(data_.path / "data" / "trees").size(), 2u);  // the seeded tree and the one within the limit
 }
 
 TEST_F(HostileClientTest, HeadsMustComeWholeInTimeAndWithinLimits) {
@@ -92,7 +81,7 @@ TEST_F(HostileClientTest, HeadsMustComeWholeInTimeAndWithinLimits) {
         {"a request line without end", "GET /" + std::string(70000, 'a'), "(no answer)"},
     };
     for (const auto& c : cases) {
-        auto answer = Exchange(port_, c.request, false, 2s);
+        auto answer = Exchange(port_, c.request, 2s);
         EXPECT_EQ(answer.Result(), c.result) << c.what;
         EXPECT_TRUE(answer.closed) << c.what;
     }
@@ -110,10 +99,11 @@ TEST_F(HostileClientTest, SlowHeadsCannotHoldTheService) {
         slow.emplace_back([&] {
             int socket = Connect(port_);
             std::string line = "GET /vft/gatekeeper.ashx?op=versioncompare HTTP/1.1\r\n";
+            char answer[512];
             for (auto start = Clock::now(); Clock::now() - start < 4s; line = "X-Slow: 1\r\n") {
-                char answer[512];
-                bool ended = recv(socket, answer, sizeof answer, MSG_DONTWAIT) >= 0 || errno != EAGAIN;
-                if (ended || send(socket, line.data(), line.size(), MSG_NOSIGNAL) < 0) {
+                // An answer, or the end of the connection, cuts the client off.
+                if (recv(socket, answer, sizeof answer, MSG_DONTWAIT) >= 0 || errno != EAGAIN ||
+                    send(socket, line.data(), line.size(), MSG_NOSIGNAL) < 0) {
                     ++cutOff;
                     break;
                 }
@@ -160,16 +150,17 @@ TEST_F(HostileClientTest, RangesAreOneWithinTheFileOrNone) {
         {many, 200, bytes, ""},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.range.substr(0, 20));
         auto answer = Get("/files/page.txt", {{"Range", c.range}});
-        ASSERT_TRUE(answer) << c.range.substr(0, 20);
-        EXPECT_EQ(answer->status, c.status) << c.range.substr(0, 20);
-        EXPECT_EQ(answer->body, c.body) << c.range.substr(0, 20);
-        EXPECT_EQ(answer->get_header_value("Content-Range"), c.contentRange) << c.range.substr(0, 20);
-        EXPECT_EQ(answer->get_header_value("Content-Length"), std::to_string(c.body.size())) << c.range.substr(0, 20);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, c.status);
+        EXPECT_EQ(answer->body, c.body);
+        EXPECT_EQ(answer->get_header_value("Content-Range"), c.contentRange);
+        EXPECT_EQ(answer->get_header_value("Content-Length"), std::to_string(c.body.size()));
     }
 }
 
-TEST_F(HostileClientTest, OnlyRegularFilesOfTheFilesFolderAreOpened) {
+TEST_F(HostileClientTest, OnlyRegularFilesOfTheFilesFolderAreServed) {
     auto files = data_.path / "data" / "files";
     auto outside = data_.path / "outside.txt";
     WriteFile(outside, "not served");
@@ -182,16 +173,19 @@ TEST_F(HostileClientTest, OnlyRegularFilesOfTheFilesFolderAreOpened) {
         std::string target;
         int status;
     } cases[] = {
-        {"/files/plain.txt", 200},         {"/files/link.txt", 404},
-        {"/files/folder.txt", 404},        {"/files/pipe.txt", 404},
-        {"/files/" + (data_.path / "pipe").string(), 404},
+        {"http://downloads.example/files/plain.txt?v=2", 200}, {"/files/plain.txt", 200},
+        {"/files/missing.txt", 404},       {"/files/..%2Ftarnix.db", 404},
+        {"/files/.%2E/tarnix.db", 404},    {"/tarnix.db", 404},
+        {"/files/link.txt", 404},          {"/files/folder.txt", 404},
+        {"/files/pipe.txt", 404},          {"/files/" + (data_.path / "pipe").string(), 404},
         {"/files/" + outside.string(), 404},
     };
     for (const auto& c : cases) {
         httplib::Client client("127.0.0.1", port_);
         client.set_read_timeout(2, 0);
         auto answer = client.Get(c.target.c_str());
-        EXPECT_EQ(answer ? answer->status : 0, c.status) << c.target;
+        ASSERT_EQ(answer ? answer->status : 0, c.status) << c.target;
+        if (c.status == 200) EXPECT_EQ(answer->body + " " + answer->get_header_value("Content-Type"), "served text/plain");
     }
     // Should a pipe have been opened, a writer lets it go, so that the service can stop.
     for (const auto& pipe : {files / "pipe.txt", data_.path / "pipe"}) close(open(pipe.c_str(), O_RDWR | O_NONBLOCK));
@@ -199,7 +193,7 @@ TEST_F(HostileClientTest, OnlyRegularFilesOfTheFilesFolderAreOpened) {
 
 TEST_F(HostileClientTest, AddressesInAnswersNameThisService) {
     auto ticket = Login("demo", "demo-pass");
-    ASSERT_EQ(Result(Get(Plain("op=oftexport&att=" + ticket + "&collectionid=77001"))), "ok");
+    ASSERT_EQ(Export(ticket, "77001"), "ok");
     const std::string query = "op=oftdownload&att=" + ticket + "&collectionid=77001";
     const std::string own = "http://127.0.0.1:" + std::to_string(port_) + "/files/";
     struct Case {

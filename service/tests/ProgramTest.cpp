@@ -24,6 +24,16 @@ struct Child {
     }
 };
 
+// The child's exit status once it ends, within 5 s; -1 if it does not (it is then killed).
+int ExitStatus(Child& child) {
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 500 && (ended = waitpid(child.pid, &status, WNOHANG)) == 0; ++i) usleep(10000);
+    if (ended != child.pid) return -1;
+    child.pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void StartChild(Child& child, std::vector<std::string> arguments, const std::string& errorFile) {
     int pipeEnds[2];
     ASSERT_EQ(pipe(pipeEnds), 0);
@@ -73,10 +83,7 @@ TEST(ProgramTest, StartsSeedsServesAndStops) {
     EXPECT_EQ(Result(client.Get("/vft/gatekeeper.ashx?op=apilogin&username=ruth&password=ruth%27s%20secret")), "ok");
 
     ASSERT_EQ(kill(child.pid, SIGTERM), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
-    child.pid = -1;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ExitStatus(child), 0);
 
     std::FILE* log = std::fopen((dir.path / "stderr.txt").c_str(), "r");
     ASSERT_TRUE(log);
@@ -101,12 +108,7 @@ TEST(ProgramTest, RefusesBadOptions) {
                                                {TARNIX_SERVICE_PROGRAM, "--data", data, "--user-file", users}}) {
         Child child;
         StartChild(child, arguments, "/dev/null");
-        int status = 0;
-        pid_t ended = 0;
-        for (int i = 0; i < 500 && (ended = waitpid(child.pid, &status, WNOHANG)) == 0; ++i) usleep(10000);
-        ASSERT_EQ(ended, child.pid) << arguments.back() << " is still running";  // and gets killed
-        child.pid = -1;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << arguments.back();
+        EXPECT_EQ(ExitStatus(child), 2) << arguments.back();
     }
 }
 

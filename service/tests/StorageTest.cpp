@@ -12,21 +12,11 @@ namespace fs = std::filesystem;
 
 const char* const kNewTree = "0 HEAD\r\n1 NOTE the replacement\r\n0 TRLR\r\n";
 
-std::set<std::string> Names(const fs::path& dir) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
-    return names;
-}
-
 class StorageTest : public ServiceTest {
 protected:
     fs::path Data(const std::string& name = "") { return data_.path / "data" / name; }
-    std::string Export(const std::string& ticket) {
-        return Result(Get(Absolute("op=oftexport&att=" + ticket + "&collectionid=77001")));
-    }
     std::string Exported(const std::string& ticket) {
-        auto answer = Get(Absolute("op=oftdownload&att=" + ticket + "&collectionid=77001"));
-        auto file = Get(ElementText(answer->body, "GEDCOMFile"));
+        auto file = Get(Download(ticket, "77001"));
         return file ? file->body : "(no file)";
     }
 };
@@ -34,7 +24,7 @@ protected:
 TEST_F(StorageTest, FilesAreForTheServiceUserAlone) {
     auto ticket = Login("demo", "demo-pass");
     ASSERT_EQ(Result(Upload("op=oftreplace&collectionid=77001", ticket, kNewTree)), "ok");
-    ASSERT_EQ(Export(ticket), "ok");
+    ASSERT_EQ(Export(ticket, "77001"), "ok");
     auto mode = [](const fs::path& path) {
         struct stat status {};
         stat(path.c_str(), &status);
@@ -43,7 +33,7 @@ TEST_F(StorageTest, FilesAreForTheServiceUserAlone) {
     for (const auto& dir : {Data(), Data("trees"), Data("files")}) EXPECT_EQ(mode(dir), 0700u) << dir;
     EXPECT_EQ(mode(Data("tarnix.db")), 0600u);
     for (const auto& dir : {Data("trees"), Data("files")})
-        for (const auto& name : Names(dir)) EXPECT_EQ(mode(dir / name), 0600u) << name;
+        for (const auto& name : FileNames(dir)) EXPECT_EQ(mode(dir / name), 0600u) << name;
 }
 
 TEST_F(StorageTest, AnExportRacingAReplacementEndsWithTheNewContent) {
@@ -56,25 +46,25 @@ TEST_F(StorageTest, AnExportRacingAReplacementEndsWithTheNewContent) {
         };
     });
     ticket = Login("demo", "demo-pass");
-    EXPECT_EQ(Export(ticket), "ok");
+    EXPECT_EQ(Export(ticket, "77001"), "ok");
     ASSERT_TRUE(replaced);
     EXPECT_EQ(Exported(ticket), kNewTree);
-    EXPECT_EQ(Names(Data("files")).size(), 1u);  // the copy of the replaced file is gone
+    EXPECT_EQ(FileNames(Data("files")).size(), 1u);  // the copy of the replaced file is gone
 }
 
 TEST_F(StorageTest, LeftoversOfACrashAreRemovedAtStart) {
     auto ticket = Login("demo", "demo-pass");
-    ASSERT_EQ(Export(ticket), "ok");
-    auto kept = Names(Data("trees"));
-    auto served = Names(Data("files"));
+    ASSERT_EQ(Export(ticket, "77001"), "ok");
+    auto kept = FileNames(Data("trees"));
+    auto served = FileNames(Data("files"));
     served.insert("notes.txt");
     WriteFile(Data("files") / "notes.txt", "the operator's own file");
     const std::string orphan = "0123456789abcdef0123456789abcdef.ged";
     for (const auto& dir : {Data("trees"), Data("files")})
         for (const auto& name : {orphan, orphan + ".part", std::string("notes.txt.part")}) WriteFile(dir / name, "0 HEAD\r\n");
     Start();
-    EXPECT_EQ(Names(Data("trees")), kept);
-    EXPECT_EQ(Names(Data("files")), served);
+    EXPECT_EQ(FileNames(Data("trees")), kept);
+    EXPECT_EQ(FileNames(Data("files")), served);
     EXPECT_EQ(Exported(Login("demo", "demo-pass")), kSmallFamily);
 }
 
@@ -88,13 +78,13 @@ TEST_F(StorageTest, AFailedUpdateOfTheDatabaseLeavesNoFile) {
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
-    auto trees = Names(Data("trees"));
-    auto files = Names(Data("files"));
+    auto trees = FileNames(Data("trees"));
+    auto files = FileNames(Data("files"));
     EXPECT_EQ(Result(Upload("op=oftcreate&siteid=4102&oftname=New&forvwt=N", ticket, kNewTree)), "80004005");
     EXPECT_EQ(Result(Upload("op=oftreplace&collectionid=77001", ticket, kNewTree)), "80004005");
-    EXPECT_EQ(Export(ticket), "80004005");
-    EXPECT_EQ(Names(Data("trees")), trees);
-    EXPECT_EQ(Names(Data("files")), files);
+    EXPECT_EQ(Export(ticket, "77001"), "80004005");
+    EXPECT_EQ(FileNames(Data("trees")), trees);
+    EXPECT_EQ(FileNames(Data("files")), files);
 }
 
 }  // namespace

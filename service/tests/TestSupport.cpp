@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -39,13 +38,18 @@ std::string ElementText(const std::string& body, const std::string& element) {
 std::string Result(const httplib::Result& answer) {
     if (!answer) return "(no answer)";
     if (answer->status != 200) return "(status " + std::to_string(answer->status) + ")";
-    if (answer->body.find("<ok/>") != std::string::npos) return "ok";
-    return ElementText(answer->body, "hresult");
+    return RawAnswer{answer->body}.Result();
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::set<std::string> FileNames(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    return names;
 }
 
 std::string RawAnswer::Result() const {
@@ -66,31 +70,17 @@ int Connect(int port) {
     return socket;
 }
 
-RawAnswer Exchange(int port, const std::string& request, bool endRequest, std::chrono::milliseconds wait) {
+RawAnswer Exchange(int port, const std::string& request, std::chrono::milliseconds wait) {
     int socket = Connect(port);
+    timeval timeout{wait.count() / 1000, static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     // The service may answer (and stop reading) before the request is all sent.
-    std::thread sender([&] {
-        for (std::size_t sent = 0; sent < request.size();) {
-            auto count = send(socket, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-            if (count <= 0) return;
-            sent += static_cast<std::size_t>(count);
-        }
-        if (endRequest) shutdown(socket, SHUT_WR);
-    });
+    std::thread sender([&] { send(socket, request.data(), request.size(), MSG_NOSIGNAL); });
     RawAnswer answer;
-    auto until = std::chrono::steady_clock::now() + wait;
     char block[65536];
-    for (pollfd entry{socket, POLLIN, 0}; poll(&entry, 1, 20) >= 0;) {
-        if (entry.revents) {
-            auto got = recv(socket, block, sizeof block, 0);
-            if (got <= 0) {
-                answer.closed = true;
-                break;
-            }
-            answer.bytes.append(block, static_cast<std::size_t>(got));
-        }
-        if (std::chrono::steady_clock::now() > until) break;
-    }
+    ssize_t got;
+    while ((got = recv(socket, block, sizeof block, 0)) > 0) answer.bytes.append(block, static_cast<std::size_t>(got));
+    answer.closed = got == 0 || errno == ECONNRESET;
     shutdown(socket, SHUT_RDWR);  // ends a sender still waiting
     sender.join();
     close(socket);
@@ -146,6 +136,15 @@ std::string ServiceTest::Login(const std::string& user, const std::string& passw
     auto answer = Get(Absolute("op=apilogin&username=" + user + "&password=" + password));
     EXPECT_EQ(Result(answer), "ok");
     return answer ? ElementText(answer->body, "ATT") : std::string();
+}
+
+std::string ServiceTest::Export(const std::string& ticket, const std::string& tree) {
+    return Result(Get(Absolute("op=oftexport&att=" + ticket + "&collectionid=" + tree + "&cobrand=x")));
+}
+
+std::string ServiceTest::Download(const std::string& ticket, const std::string& tree) {
+    auto answer = Get(Absolute("op=oftdownload&att=" + ticket + "&collectionid=" + tree + "&cobrand=x"));
+    return Result(answer) == "ok" ? ElementText(answer->body, "GEDCOMFile") : Result(answer);
 }
 
 std::vector<std::string> ServiceTest::LogLines() {

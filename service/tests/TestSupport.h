@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,18 +34,17 @@ std::string ElementText(const std::string& body, const std::string& element);
 std::string Result(const httplib::Result& answer);
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+std::set<std::string> FileNames(const std::filesystem::path& dir);
 
-// A request sent byte for byte on a connection of its own, and all that came back.
+// A request sent byte for byte on a connection of its own, and what came back until the
+// service closed it (`closed`) or `wait` was over.
 struct RawAnswer {
     std::string bytes;
-    bool closed = false;  // the service closed the connection (else the wait ran out)
+    bool closed = false;
     std::string Result() const;  // "ok", the hresult, or "(no answer)"
 };
 int Connect(int port);
-// Sends `request` (then, with `endRequest`, ends the sending side) while reading the answer
-// until the service closes or `wait` is over.
-RawAnswer Exchange(int port, const std::string& request, bool endRequest = false,
-                   std::chrono::milliseconds wait = std::chrono::seconds(5));
+RawAnswer Exchange(int port, const std::string& request, std::chrono::milliseconds wait = std::chrono::seconds(5));
 
 class ServiceTest : public ::testing::Test {
 protected:
@@ -59,6 +59,8 @@ protected:
     // A POST as the library's upload sends it: ticket in the cookie, file as part "f1".
     httplib::Result Upload(const std::string& query, const std::string& ticket, const std::string& bytes);
     std::string Login(const std::string& user, const std::string& password);
+    std::string Export(const std::string& ticket, const std::string& tree);  // its result
+    std::string Download(const std::string& ticket, const std::string& tree);  // the address, or the result
     std::vector<std::string> LogLines();
 
     // The service goes first: its threads use the clock and the log.
