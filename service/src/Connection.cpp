@@ -15,16 +15,14 @@ namespace {
 
 thread_local Connection* current = nullptr;
 
-void AddressOf(const sockaddr_storage& address, std::string& ip, int& port) {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (address.ss_family == AF_INET) {
-        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
-        inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
-        port = ntohs(v4.sin_port);
-    } else if (address.ss_family == AF_INET6) {
-        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
-        inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
-        port = ntohs(v6.sin6_port);
+// The service listens on 127.0.0.1 only, so both ends are IPv4.
+void AddressOf(int (*get)(int, sockaddr*, socklen_t*), int socket, std::string& ip, int& port) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    char text[INET_ADDRSTRLEN] = "";
+    if (get(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.sin_family == AF_INET) {
+        inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+        port = ntohs(address.sin_port);
     }
     ip = text;
 }
@@ -118,17 +116,9 @@ bool Connection::is_readable() const {
 
 bool Connection::is_writable() const { return WaitFor(POLLOUT, Clock::now() + limits_.ioTimeout); }
 
-void Connection::get_remote_ip_and_port(std::string& ip, int& port) const {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) AddressOf(address, ip, port);
-}
+void Connection::get_remote_ip_and_port(std::string& ip, int& port) const { AddressOf(getpeername, socket_, ip, port); }
 
-void Connection::get_local_ip_and_port(std::string& ip, int& port) const {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) AddressOf(address, ip, port);
-}
+void Connection::get_local_ip_and_port(std::string& ip, int& port) const { AddressOf(getsockname, socket_, ip, port); }
 
 void Connection::Close() {
     if (answered_ && (inHead_ || bodyUnread_)) {
