@@ -19,7 +19,7 @@ packages=(
   xvfb xauth x11-utils
   googletest
   # the local online-tree service, a native Linux program, and its tests
-  g++ pkg-config libcpp-httplib-dev libsqlite3-dev libssl-dev libgtest-dev
+  g++ pkg-config libcpp-httplib-dev libsqlite3-dev libssl-dev libgtest-dev zlib1g-dev
   # the release: API documentation, its zip
   doxygen zip
   # the fuzz targets of the pure text routines: libFuzzer and the sanitizers' run-time libraries

@@ -13,11 +13,11 @@ namespace hr {
 constexpr std::uint32_t kFail = 0x80004005;             // E_FAIL: storage or file system failure
 constexpr std::uint32_t kNotImplemented = 0x80004001;   // E_NOTIMPL: unknown operation or method
 constexpr std::uint32_t kInvalidArg = 0x80070057;       // E_INVALIDARG: missing or bad values, unreadable request
-constexpr std::uint32_t kAccessDenied = 0x80070005;     // E_ACCESSDENIED: another user's site or tree
 constexpr std::uint32_t kLogonFailure = 0x8007052E;     // ERROR_LOGON_FAILURE: wrong user name or password
+constexpr std::uint32_t kLockedOut = 0x80070775;        // ERROR_ACCOUNT_LOCKED_OUT: sign-in slowed down after failures
 constexpr std::uint32_t kNotSignedIn = 0x800704DC;      // ERROR_NOT_AUTHENTICATED: no ticket or an unknown one
 constexpr std::uint32_t kTicketExpired = 0x80090317;    // SEC_E_CONTEXT_EXPIRED: the ticket's lifetime is over
-constexpr std::uint32_t kNotFound = 0x80070490;         // ERROR_NOT_FOUND: no such site or tree
+constexpr std::uint32_t kNotFound = 0x80070490;         // ERROR_NOT_FOUND: no such site or tree, or another user's
 constexpr std::uint32_t kAlreadyExists = 0x800700B7;    // ERROR_ALREADY_EXISTS: tree name taken on that site
 constexpr std::uint32_t kInvalidData = 0x8007000D;      // ERROR_INVALID_DATA: an upload that is not GEDCOM
 constexpr std::uint32_t kTooLarge = 0x800700DF;         // ERROR_FILE_TOO_LARGE: body above the configured limit

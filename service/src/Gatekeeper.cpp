@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "Crypto.h"
+#include "Files.h"
 #include "Gedcom.h"
 
 namespace tarnix::service {
@@ -63,8 +64,14 @@ std::string ReadFile(const fs::path& path) {
     return bytes;
 }
 
+// The password hashes and the private trees are for the service's user alone.
 std::string PrepareData(const GatekeeperOptions& options) {
-    for (const char* dir : {"trees", "files"}) fs::create_directories(options.dataDir / dir);
+    if (!fs::exists(options.dataDir)) {
+        if (options.dataDir.has_parent_path()) fs::create_directories(options.dataDir.parent_path());
+        PrivateFolder(options.dataDir);
+    }
+    for (const char* dir : {"trees", "files"}) PrivateFolder(options.dataDir / dir);
+    PrivateFile(options.dataDir / "tarnix.db");
     return (options.dataDir / "tarnix.db").string();
 }
 
@@ -75,19 +82,28 @@ Gatekeeper::Gatekeeper(GatekeeperOptions options)
       treesDir_(options_.dataDir / "trees"),
       filesDir_(options_.dataDir / "files"),
       store_(PrepareData(options_)),
-      trees_([this] {
-          std::vector<fs::path> paths;
-          for (const auto& file : store_.PublicTreeFiles()) paths.push_back(treesDir_ / file);
-          return paths;
-      }),
-      records_([dir = options_.recordsDir.empty() ? options_.dataDir / "records" : options_.recordsDir] {
-          std::vector<fs::path> paths;
-          std::error_code error;
-          for (const auto& entry : fs::directory_iterator(dir, error))
-              if (entry.is_regular_file() && EqualsNoCase(entry.path().extension().string(), ".ged"))
-                  paths.push_back(entry.path());
-          return paths;
-      }) {}
+      trees_(
+          [this] {
+              std::vector<fs::path> paths;
+              for (const auto& file : store_.PublicTreeFiles()) paths.push_back(treesDir_ / file);
+              return paths;
+          },
+          options_.index),
+      records_(
+          [dir = options_.recordsDir.empty() ? options_.dataDir / "records" : options_.recordsDir] {
+              std::vector<fs::path> paths;
+              std::error_code error;
+              for (const auto& entry : fs::directory_iterator(dir, error))
+                  if (entry.is_regular_file() && EqualsNoCase(entry.path().extension().string(), ".ged"))
+                      paths.push_back(entry.path());
+              return paths;
+          },
+          options_.index) {
+    // A crash may have left partial files, or stored files that no row came to name.
+    auto named = store_.StoredFiles();
+    RemoveLeftovers(treesDir_, named);
+    RemoveLeftovers(filesDir_, named);
+}
 
 std::int64_t Gatekeeper::Now() const {
     if (options_.clock) return options_.clock();
@@ -152,50 +168,35 @@ std::int64_t Gatekeeper::SignedInUser(const Call& call) {
     return session->second.userId;
 }
 
+// Another user's site or tree is answered as a missing one, so that numbers cannot be probed.
 SiteRecord Gatekeeper::OwnedSite(std::int64_t userId, std::int64_t siteId) {
     auto site = store_.FindSite(siteId);
-    if (!site) throw ServiceError(hr::kNotFound, "there is no site " + std::to_string(siteId));
-    if (site->userId != userId)
-        throw ServiceError(hr::kAccessDenied, "site " + std::to_string(siteId) + " belongs to another user");
+    if (!site || site->userId != userId) throw ServiceError(hr::kNotFound, "there is no site " + std::to_string(siteId));
     return *site;
 }
 
 TreeRecord Gatekeeper::OwnedTree(std::int64_t userId, std::int64_t treeId) {
     auto tree = store_.FindTree(treeId);
-    if (!tree) throw ServiceError(hr::kNotFound, "there is no online tree " + std::to_string(treeId));
-    if (tree->userId != userId)
-        throw ServiceError(hr::kAccessDenied, "online tree " + std::to_string(treeId) + " belongs to another user");
+    if (!tree || tree->userId != userId)
+        throw ServiceError(hr::kNotFound, "there is no online tree " + std::to_string(treeId));
     return *tree;
 }
 
-const std::string& Gatekeeper::Upload(const Call& call, const char* op) {
-    if (!call.upload) {
-        if (!call.isPost)
-            throw ServiceError(hr::kInvalidArg, std::string(op) +
-                                                    " takes the GEDCOM file as the part \"f1\" of a "
-                                                    "multipart/form-data POST; this GET carries no file");
-        throw ServiceError(hr::kInvalidArg, "the POST has no multipart/form-data part named \"f1\"");
-    }
-    if (!LooksLikeGedcom(*call.upload))
+std::string Gatekeeper::ReceiveUpload(const Call& call, const char* op) {
+    if (!call.isPost || !call.readUpload)
+        throw ServiceError(hr::kInvalidArg, std::string(op) +
+                                                " takes the GEDCOM file as the part \"f1\" of a "
+                                                "multipart/form-data POST; this GET carries no file");
+    NewFile file(treesDir_);
+    std::string head;  // enough of the start for the GEDCOM check
+    bool found = call.readUpload([&](const char* data, std::size_t size) {
+        if (head.size() < 4096) head.append(data, std::min(size, 4096 - head.size()));
+        file.Write(std::string_view(data, size));
+    });
+    if (!found) throw ServiceError(hr::kInvalidArg, "the POST has no multipart/form-data part named \"f1\"");
+    if (!LooksLikeGedcom(head))
         throw ServiceError(hr::kInvalidData, "the file is not GEDCOM: it must begin with a \"0 HEAD\" record");
-    return *call.upload;
-}
-
-std::string Gatekeeper::SaveFile(const fs::path& dir, std::string_view bytes) {
-    auto name = RandomHex(16) + ".ged";
-    auto partial = dir / (name + ".part");
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(partial, ignored);
-            throw ServiceError(hr::kFail, "cannot write " + partial.string());
-        }
-    }
-    fs::rename(partial, dir / name);
-    return name;
+    return file.Commit();
 }
 
 void Gatekeeper::RemoveFile(const fs::path& dir, const std::string& name) {
@@ -214,16 +215,22 @@ std::string Gatekeeper::TreeXml(const TreeRecord& tree) {
 
 std::string Gatekeeper::ApiLogin(const Call& call) {
     auto name = Required(call, "username");
+    auto now = Now();
+    if (auto wait = throttle_.WaitFor(name, call.client, now))
+        throw ServiceError(hr::kLockedOut, "too many failed sign-ins: try again in " + std::to_string(wait) + " s");
     auto found = call.query.find("password");
     std::string password = found == call.query.end() ? std::string() : found->second;
     auto user = store_.FindUser(name);
     // An unknown name costs as much as a wrong password, so answers do not tell names apart.
     static const std::string unknownSalt(16, '\0');
     auto hash = HashPassword(password, user ? user->salt : unknownSalt, user ? user->iterations : options_.hashIterations);
-    if (!user || !SameSecret(hash, user->hash)) throw ServiceError(hr::kLogonFailure, "wrong user name or password");
+    if (!user || !SameSecret(hash, user->hash)) {
+        throttle_.Failed(name, call.client, now);
+        throw ServiceError(hr::kLogonFailure, "wrong user name or password");
+    }
+    throttle_.Succeeded(name);
 
     auto ticket = RandomHex(32);
-    auto now = Now();
     {
         std::lock_guard<std::mutex> lock(sessionsMutex_);
         for (auto it = sessions_.begin(); it != sessions_.end();)
@@ -255,7 +262,7 @@ std::string Gatekeeper::OftCreate(const Call& call) {
     auto forvwt = call.query.count("forvwt") ? LowerAscii(call.query.at("forvwt")) : std::string("n");
     if (forvwt != "y" && forvwt != "n") throw ServiceError(hr::kInvalidArg, "forvwt must be Y or N");
     OwnedSite(userId, siteId);
-    auto treeId = AddTree(siteId, name, forvwt == "y", Upload(call, "oftcreate"));
+    auto treeId = AddTree(siteId, name, forvwt == "y", ReceiveUpload(call, "oftcreate"));
     return TreeXml(*store_.FindTree(treeId));
 }
 
@@ -263,22 +270,52 @@ std::string Gatekeeper::OftReplace(const Call& call) {
     auto userId = SignedInUser(call);
     auto treeId = RequiredId(call, "collectionid");
     OwnedTree(userId, treeId);
-    auto file = SaveFile(treesDir_, Upload(call, "oftreplace"));
-    auto before = store_.ReplaceTreeFile(treeId, file);
+    auto file = ReceiveUpload(call, "oftreplace");
+    TreeRecord before;
+    try {
+        before = store_.ReplaceTreeFile(treeId, file);
+    } catch (...) {
+        RemoveFile(treesDir_, file);
+        throw;
+    }
     RemoveFile(treesDir_, before.file);
     RemoveFile(filesDir_, before.exportFile);
     return TreeXml(*store_.FindTree(treeId));
 }
 
 // The export is a copy of the stored file under a new random name in the served folder; the
-// name is the only key to it.
+// name is the only key to it. It is kept only if the tree still holds the file that was copied:
+// a replacement that came meanwhile is copied in its turn.
 std::string Gatekeeper::OftExport(const Call& call) {
     auto userId = SignedInUser(call);
-    auto tree = OwnedTree(userId, RequiredId(call, "collectionid"));
-    auto file = SaveFile(filesDir_, ReadFile(treesDir_ / tree.file));
-    auto before = store_.SetExport(tree.id, file, Now() + options_.exportDelay);
-    RemoveFile(filesDir_, before.exportFile);
-    return TreeXml(*store_.FindTree(tree.id));
+    auto treeId = RequiredId(call, "collectionid");
+    for (int attempt = 1;; ++attempt) {
+        auto tree = OwnedTree(userId, treeId);
+        std::string file;
+        try {
+            NewFile copy(filesDir_);
+            copy.CopyFrom(treesDir_ / tree.file);
+            file = copy.Commit();
+        } catch (const ServiceError&) {
+            if (attempt < 3 && OwnedTree(userId, treeId).file != tree.file) continue;  // replaced and removed
+            throw;
+        }
+        if (options_.beforeExportCommit) options_.beforeExportCommit();
+        std::optional<TreeRecord> before;
+        try {
+            before = store_.SetExport(tree.id, tree.file, file, Now() + options_.exportDelay);
+        } catch (...) {
+            RemoveFile(filesDir_, file);
+            throw;
+        }
+        if (!before) {
+            RemoveFile(filesDir_, file);
+            if (attempt < 3) continue;
+            throw ServiceError(hr::kFail, "the tree kept changing during the export; try again");
+        }
+        RemoveFile(filesDir_, before->exportFile);
+        return TreeXml(*store_.FindTree(tree.id));
+    }
 }
 
 std::string Gatekeeper::OftDownload(const Call& call) {
@@ -308,8 +345,7 @@ std::int64_t Gatekeeper::EnsureUser(std::string_view name, std::string_view pass
 
 std::int64_t Gatekeeper::AddSite(std::int64_t userId, std::string_view name) { return store_.AddSite(userId, name); }
 
-std::int64_t Gatekeeper::AddTree(std::int64_t siteId, std::string_view name, bool isPublic, std::string_view gedcom) {
-    auto file = SaveFile(treesDir_, gedcom);
+std::int64_t Gatekeeper::AddTree(std::int64_t siteId, std::string_view name, bool isPublic, const std::string& file) {
     try {
         return store_.AddTree(siteId, name, isPublic, file);
     } catch (...) {
@@ -327,7 +363,9 @@ bool Gatekeeper::SeedDemo(const fs::path& gedcom) {
                                  options_.hashIterations);
     auto family = store_.AddSite(userId, "The Haverfield family");
     store_.AddSite(userId, "Cousins in Ohio");
-    AddTree(family, "Haverfield family tree", true, bytes);
+    NewFile file(treesDir_);
+    file.Write(bytes);
+    AddTree(family, "Haverfield family tree", true, file.Commit());
     return true;
 }
 

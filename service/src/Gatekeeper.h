@@ -14,6 +14,7 @@
 #include "Search.h"
 #include "Store.h"
 #include "Text.h"
+#include "Throttle.h"
 
 namespace tarnix::service {
 
@@ -26,16 +27,26 @@ struct GatekeeperOptions {
     std::string webctlVersion = "1.0.0";
     std::string tarnixVersion = "1.0.0";
     int hashIterations = 100000;             // PBKDF2 rounds for passwords set from now on
+    IndexLimits index;                       // memory for the search counts' indexes
     std::function<std::int64_t()> clock;     // seconds; empty: the system clock
+    // For tests: runs between an export's copy and its commit, where a replacement may come.
+    std::function<void()> beforeExportCommit;
 };
+
+// Takes the bytes of an upload in order; throws to stop it.
+using UploadSink = std::function<void(const char* data, std::size_t size)>;
 
 // One request to the gatekeeper endpoint.
 struct Call {
     Query query;
-    std::string cookieTicket;             // the ATT value of the Cookie header
+    std::string cookieTicket;  // the ATT value of the Cookie header
+    std::string client;        // the client's address
     bool isPost = false;
-    const std::string* upload = nullptr;  // the part "f1" of a multipart/form-data POST
-    std::string authority;                // host[:port] that addresses in answers name
+    // For a POST: reads the body's part "f1" into the sink; false when it has none. Called only
+    // once every other check has passed, so that no body is read for a call that fails anyway.
+    // Throws ServiceError when the body is too large or cannot be read.
+    std::function<bool(const UploadSink&)> readUpload;
+    std::string authority;     // host[:port] that addresses in answers name
 };
 
 struct Answer {
@@ -57,7 +68,6 @@ public:
     // Creates the user with a site of his own, or sets a new password for an existing one.
     std::int64_t EnsureUser(std::string_view name, std::string_view password);
     std::int64_t AddSite(std::int64_t userId, std::string_view name);
-    std::int64_t AddTree(std::int64_t siteId, std::string_view name, bool isPublic, std::string_view gedcom);
     // The demo user with two sites and one public tree read from `gedcom`; false when the demo
     // user exists already.
     bool SeedDemo(const std::filesystem::path& gedcom);
@@ -74,8 +84,9 @@ private:
     std::int64_t SignedInUser(const Call& call);
     SiteRecord OwnedSite(std::int64_t userId, std::int64_t siteId);
     TreeRecord OwnedTree(std::int64_t userId, std::int64_t treeId);
-    const std::string& Upload(const Call& call, const char* op);
-    std::string SaveFile(const std::filesystem::path& dir, std::string_view bytes);
+    // The upload, stored in the trees folder under a new name; throws unless it is GEDCOM.
+    std::string ReceiveUpload(const Call& call, const char* op);
+    std::int64_t AddTree(std::int64_t siteId, std::string_view name, bool isPublic, const std::string& file);
     void RemoveFile(const std::filesystem::path& dir, const std::string& name);
     std::string TreeXml(const TreeRecord& tree);
 
@@ -93,6 +104,7 @@ private:
     std::filesystem::path treesDir_, filesDir_;
     Store store_;
     Collection trees_, records_;
+    SignInThrottle throttle_;
     std::mutex sessionsMutex_;
     std::unordered_map<std::string, Session> sessions_;  // by ticket; kept in memory only
 };

@@ -1,5 +1,6 @@
 // The search counts: one collection of GEDCOM files, searched for the individuals that match a
-// query. Files are read once and kept indexed while they stay unchanged.
+// query. Files are indexed when first searched, and the indexes kept while the files stay
+// unchanged, within a limit of memory.
 #pragma once
 
 #include <filesystem>
@@ -19,21 +20,28 @@ struct SearchCounts {
     long long searched = 0;      // individuals searched
 };
 
+struct IndexLimits {
+    std::size_t perFile = 32 * 1024 * 1024;  // a larger file, or one whose index is larger, is not searched
+    std::size_t total = 128 * 1024 * 1024;   // indexes kept between searches; the rest are built anew each time
+};
+
 class Collection {
 public:
     // `files` lists the collection's files at the time of each search.
-    explicit Collection(std::function<std::vector<std::filesystem::path>()> files);
+    Collection(std::function<std::vector<std::filesystem::path>()> files, IndexLimits limits);
     SearchCounts Count(const SearchQuery& query);
+    std::size_t KeptIndexBytes();
 
 private:
     struct Indexed {
         std::filesystem::file_time_type modified;
         std::uintmax_t size = 0;
-        std::shared_ptr<const std::vector<IndexedPerson>> people;
+        std::shared_ptr<const GedcomIndex> index;
     };
     std::function<std::vector<std::filesystem::path>()> files_;
+    IndexLimits limits_;
     std::mutex mutex_;
-    std::map<std::filesystem::path, Indexed> cache_;
+    std::map<std::filesystem::path, Indexed> kept_;
 };
 
 }  // namespace tarnix::service

@@ -3,14 +3,18 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
+#include <fcntl.h>
 #include <mutex>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarnix::service {
 
 namespace fs = std::filesystem;
 using httplib::Request;
 using httplib::Response;
+using Handled = httplib::Server::HandlerResponse;
 
 namespace {
 
@@ -31,19 +35,22 @@ std::string CookieTicket(std::string_view cookie) {
     return {};
 }
 
-bool IsAuthority(std::string_view text) {
-    return !text.empty() && text.size() < 256 &&
-           text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_:[]") ==
-               std::string_view::npos;
+bool IsDecimal(std::string_view text, std::size_t maxDigits) {
+    return !text.empty() && text.size() <= maxDigits && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// The host and port that the caller used, so addresses in answers work through the proxy and
-// directly alike.
-std::string Authority(const Target& target, const Request& request) {
-    if (IsAuthority(target.authority)) return target.authority;
-    auto host = request.get_header_value("Host");
-    if (IsAuthority(host)) return host;
-    return "127.0.0.1:" + std::to_string(request.local_port);
+// host[:port] naming this service: 127.0.0.1, localhost or one of `names`, with a port of 1-65535.
+bool NamesThisService(std::string_view authority, const std::vector<std::string>& names) {
+    auto colon = authority.rfind(':');
+    if (colon != std::string_view::npos) {
+        auto port = authority.substr(colon + 1);
+        if (!IsDecimal(port, 5) || std::stoi(std::string(port)) < 1 || std::stoi(std::string(port)) > 65535) return false;
+        authority = authority.substr(0, colon);
+    }
+    if (EqualsNoCase(authority, "127.0.0.1") || EqualsNoCase(authority, "localhost")) return true;
+    for (const auto& name : names)
+        if (EqualsNoCase(authority, name)) return true;
+    return false;
 }
 
 bool IsServedName(std::string_view name) {
@@ -51,6 +58,51 @@ bool IsServedName(std::string_view name) {
     if (name.size() >= 5 && name.substr(name.size() - 5) == ".part") return false;  // still being written
     return name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") ==
            std::string_view::npos;
+}
+
+// Opens dir/name only when it is a regular file there: no link is followed, and nothing else (a
+// pipe, a device) is opened at all. -1 otherwise.
+int OpenRegularFile(const fs::path& dir, const std::string& name, struct stat& status) {
+    int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return -1;
+    struct stat before {};
+    int file = -1;
+    if (fstatat(folder, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(before.st_mode))
+        file = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    close(folder);
+    if (file >= 0 && (fstat(file, &status) != 0 || !S_ISREG(status.st_mode) || status.st_ino != before.st_ino)) {
+        close(file);
+        file = -1;
+    }
+    return file;
+}
+
+struct ByteRange {
+    std::uint64_t first = 0, length = 0;
+    bool satisfiable = true;
+};
+
+// The one range that a Range header asks of `size` bytes: "bytes=first-last", "bytes=first-" or
+// "bytes=-suffix". None (the whole file is served) for several ranges or one not understood.
+std::optional<ByteRange> RequestedRange(std::string_view header, std::uint64_t size) {
+    header = TrimSpace(header);
+    if (header.substr(0, 6) != "bytes=" || header.find(',') != std::string_view::npos) return std::nullopt;
+    auto spec = header.substr(6);
+    auto dash = spec.find('-');
+    if (dash == std::string_view::npos) return std::nullopt;
+    auto firstText = TrimSpace(spec.substr(0, dash)), lastText = TrimSpace(spec.substr(dash + 1));
+    if (firstText.empty()) {
+        if (!IsDecimal(lastText, 19)) return std::nullopt;
+        auto suffix = std::min<std::uint64_t>(std::stoull(std::string(lastText)), size);
+        if (suffix == 0) return ByteRange{0, 0, false};
+        return ByteRange{size - suffix, suffix};
+    }
+    if (!IsDecimal(firstText, 19) || (!lastText.empty() && !IsDecimal(lastText, 19))) return std::nullopt;
+    auto first = std::stoull(std::string(firstText));
+    std::uint64_t last = lastText.empty() ? size - 1 : std::stoull(std::string(lastText));
+    if (first >= size) return ByteRange{0, 0, false};
+    if (last < first) return std::nullopt;
+    return ByteRange{first, std::min<std::uint64_t>(last, size - 1) - first + 1};
 }
 
 const char* ContentType(const std::string& name) {
@@ -82,28 +134,40 @@ std::string OpOf(const Target& target) {
 
 }  // namespace
 
-Service::Service(ServiceOptions options) : options_(std::move(options)), gatekeeper_(options_.gatekeeper) {
-    server_.set_payload_max_length(options_.maxBody);
-    auto handler = [this](const Request& request, Response& response) { Handle(request, response); };
-    server_.Get(".*", handler);
-    server_.Post(".*", handler);
-    // httplib answers requests it cannot read (and bodies above the limit) with a bare status;
-    // on the gatekeeper endpoint they get the error answer that the library can report.
+Service::Service(ServiceOptions options)
+    : options_(std::move(options)), gatekeeper_(options_.gatekeeper), server_(options_.connections) {
+    server_.set_payload_max_length(options_.connections.maxBody);
+    // Other methods are answered before their bodies are read.
+    server_.set_pre_routing_handler([](const Request& request, Response& response) {
+        if (request.method == "GET" || request.method == "HEAD" || request.method == "POST") return Handled::Unhandled;
+        auto target = SplitTarget(request.target);
+        if (!IsGatekeeperPath(target.path)) {
+            response.status = 405;
+            response.set_header("Allow", "GET, HEAD, POST");
+        } else {
+            SetAnswer(response, Gatekeeper::ErrorAnswer(OpOf(target), hr::kNotImplemented,
+                                                        "the method " + request.method + " is not supported"));
+        }
+        return Handled::Handled;
+    });
+    server_.Get(".*", [this](const Request& request, Response& response) { Handle(request, response, nullptr); });
+    server_.Post(".*", [this](const Request& request, Response& response, const httplib::ContentReader& body) {
+        Handle(request, response, &body);
+    });
+    // httplib answers requests it cannot read with a bare status; on the gatekeeper endpoint
+    // they get the error answer that the library can report.
     server_.set_error_handler(httplib::Server::HandlerWithResponse([this](const Request& request, Response& response) {
         auto target = SplitTarget(request.target);
-        if (!IsGatekeeperPath(target.path)) return httplib::Server::HandlerResponse::Unhandled;
+        if (!IsGatekeeperPath(target.path)) return Handled::Unhandled;
         if (response.status == 413)
             SetAnswer(response, Gatekeeper::ErrorAnswer(OpOf(target), hr::kTooLarge,
                                                         "the request body is larger than the limit of " +
-                                                            std::to_string(options_.maxBody) + " bytes"));
-        else if (response.status == 400)
+                                                            std::to_string(options_.connections.maxBody) + " bytes"));
+        else
             SetAnswer(response, Gatekeeper::ErrorAnswer(OpOf(target), hr::kInvalidArg,
                                                         "the request could not be read: malformed request line, "
                                                         "headers or multipart/form-data body"));
-        else
-            SetAnswer(response, Gatekeeper::ErrorAnswer(OpOf(target), hr::kNotImplemented,
-                                                        "the method " + request.method + " is not supported"));
-        return httplib::Server::HandlerResponse::Handled;
+        return Handled::Handled;
     }));
     server_.set_exception_handler([](const Request& request, Response& response, std::exception_ptr) {
         auto target = SplitTarget(request.target);
@@ -139,43 +203,102 @@ void Service::Stop() {
     if (thread_.joinable()) thread_.join();
 }
 
-void Service::Handle(const Request& request, Response& response) {
+void Service::Handle(const Request& request, Response& response, const httplib::ContentReader* body) {
     auto target = SplitTarget(request.target);
     if (IsGatekeeperPath(target.path)) {
         Call call;
         call.query = ParseQuery(target.query);
         call.cookieTicket = CookieTicket(request.get_header_value("Cookie"));
-        call.isPost = request.method == "POST";
-        auto file = request.files.find("f1");
-        if (file != request.files.end()) call.upload = &file->second.content;
+        call.client = request.remote_addr;
+        call.isPost = body != nullptr;
+        if (body) call.readUpload = [&](const UploadSink& sink) { return ReadUpload(request, *body, sink); };
         call.authority = Authority(target, request);
         SetAnswer(response, gatekeeper_.Handle(call));
         return;
     }
     auto path = PercentDecode(target.path);
-    if (request.method != "POST" && path.rfind("/files/", 0) == 0) return ServeFile(path.substr(7), response);
+    if (!body && path.rfind("/files/", 0) == 0) return ServeFile(request, path.substr(7), response);
     response.status = 404;
     response.set_content("not found\n", "text/plain");
 }
 
-void Service::ServeFile(const std::string& name, Response& response) {
-    auto path = gatekeeper_.filesDir() / name;
-    std::error_code error;
-    auto size = fs::file_size(path, error);
-    auto stream = std::make_shared<std::ifstream>(path, std::ios::binary);
-    if (!IsServedName(name) || error || !fs::is_regular_file(path) || !*stream) {
+// The part "f1" of a multipart/form-data body, into `sink`. A body whose Content-Length is above
+// the limit is refused unread; one framed otherwise is cut off at the limit.
+bool Service::ReadUpload(const Request& request, const httplib::ContentReader& body, const UploadSink& sink) {
+    if (!request.is_multipart_form_data()) return false;
+    const auto limit = options_.connections.maxBody;
+    const ServiceError tooLarge(hr::kTooLarge, "the request body is larger than the limit of " + std::to_string(limit) + " bytes");
+    if (request.has_header("Content-Length")) {
+        auto length = request.get_header_value("Content-Length");
+        if (!IsDecimal(length, 19)) throw ServiceError(hr::kInvalidArg, "the Content-Length is not a number");
+        if (std::stoull(length) > limit) throw tooLarge;
+    }
+    bool inFile = false, found = false, overLimit = false;
+    std::size_t received = 0;
+    bool whole = body(
+        [&](const httplib::MultipartFormData& part) {
+            inFile = !found && part.name == "f1";
+            found = found || inFile;
+            return true;
+        },
+        [&](const char* data, std::size_t size) {
+            if (!inFile) return true;
+            if (size > limit - received) return !(overLimit = true);  // a compressed body grows as it is read
+            received += size;
+            sink(data, size);
+            return true;
+        });
+    if (overLimit || Connection::Current().BodyTooLarge()) throw tooLarge;
+    if (!whole) throw ServiceError(hr::kInvalidArg, "the multipart/form-data body could not be read");
+    Connection::Current().BodyRead();
+    return found;
+}
+
+// The host and port that the caller used, so that addresses in answers work through the proxy
+// and directly alike; any other name, or a bad port, gets the service's own address.
+std::string Service::Authority(const Target& target, const Request& request) const {
+    auto authority = target.authority.empty() ? request.get_header_value("Host") : target.authority;
+    if (NamesThisService(authority, options_.hostNames)) return authority;
+    return "127.0.0.1:" + std::to_string(request.local_port);
+}
+
+void Service::ServeFile(const Request& request, const std::string& name, Response& response) {
+    struct stat status {};
+    int descriptor = IsServedName(name) ? OpenRegularFile(gatekeeper_.filesDir(), name, status) : -1;
+    if (descriptor < 0) {
         response.status = 404;
         response.set_content("not found\n", "text/plain");
         return;
     }
+    auto file = std::shared_ptr<int>(new int(descriptor), [](int* fd) {
+        close(*fd);
+        delete fd;
+    });
+    auto size = static_cast<std::uint64_t>(status.st_size);
+    ByteRange range{0, size};
+    response.set_header("Accept-Ranges", "bytes");
+    // No validators are sent, so an If-Range can never match: it asks for the whole file.
+    if (request.has_header("Range") && !request.has_header("If-Range")) {
+        if (auto asked = RequestedRange(request.get_header_value("Range"), size)) {
+            if (!asked->satisfiable) {
+                response.status = 416;
+                response.set_header("Content-Range", "bytes */" + std::to_string(size));
+                return;
+            }
+            range = *asked;
+            response.status = 206;
+            response.set_header("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                                     std::to_string(range.first + range.length - 1) + "/" +
+                                                     std::to_string(size));
+        }
+    }
+    if (range.length == 0) return response.set_content("", ContentType(name));
     response.set_content_provider(
-        static_cast<std::size_t>(size), ContentType(name),
-        [stream](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        static_cast<std::size_t>(range.length), ContentType(name),
+        [file, first = range.first](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
             char block[65536];
-            stream->seekg(static_cast<std::streamoff>(offset));
-            stream->read(block, static_cast<std::streamsize>(std::min(length, sizeof block)));
-            if (stream->gcount() <= 0) return false;
-            return sink.write(block, static_cast<std::size_t>(stream->gcount()));
+            auto got = pread(*file, block, std::min(length, sizeof block), static_cast<off_t>(first + offset));
+            return got > 0 && sink.write(block, static_cast<std::size_t>(got));
         });
 }
 
@@ -186,7 +309,7 @@ void Service::Log(const Request& request, const Response& response) {
     gmtime_r(&now, &utc);
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
     std::string line = std::string(stamp) + " " + request.remote_addr + " " + request.method + " " +
-                       RedactTarget(request.target) + " -> " + std::to_string(response.status);
+                       LoggedTarget(request.target) + " -> " + std::to_string(response.status);
     auto result = response.get_header_value(kResultHeader);
     if (!result.empty()) line += result == "0" ? " ok" : " error " + result;
     if (options_.log) return options_.log(line);

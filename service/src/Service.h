@@ -5,16 +5,20 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <httplib.h>
 
+#include "Connection.h"
 #include "Gatekeeper.h"
 
 namespace tarnix::service {
 
 struct ServiceOptions {
     GatekeeperOptions gatekeeper;
-    std::size_t maxBody = 64 * 1024 * 1024;  // largest request body, in bytes
+    ConnectionLimits connections;
+    // Names of this service that addresses in answers may carry, besides 127.0.0.1 and localhost.
+    std::vector<std::string> hostNames{"trees.tarnix.example"};
     // Receives one line per request, without secrets; empty: standard error.
     std::function<void(const std::string&)> log;
 };
@@ -37,13 +41,15 @@ public:
     void Stop();
 
 private:
-    void Handle(const httplib::Request& request, httplib::Response& response);
-    void ServeFile(const std::string& name, httplib::Response& response);
+    void Handle(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader* body);
+    bool ReadUpload(const httplib::Request& request, const httplib::ContentReader& body, const UploadSink& sink);
+    std::string Authority(const Target& target, const httplib::Request& request) const;
+    void ServeFile(const httplib::Request& request, const std::string& name, httplib::Response& response);
     void Log(const httplib::Request& request, const httplib::Response& response);
 
     ServiceOptions options_;
     Gatekeeper gatekeeper_;
-    httplib::Server server_;
+    GuardedServer server_;
     std::thread thread_;
 };
 

@@ -201,6 +201,14 @@ std::vector<std::string> Store::PublicTreeFiles() {
     return files;
 }
 
+std::set<std::string> Store::StoredFiles() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement row(db_, "SELECT file FROM trees UNION SELECT export_file FROM trees");
+    std::set<std::string> files;
+    while (row.Step()) files.insert(row.Text(0));
+    return files;
+}
+
 TreeRecord Store::ReplaceTreeFile(std::int64_t treeId, std::string_view file) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto before = FindTreeLocked(treeId);
@@ -210,13 +218,15 @@ TreeRecord Store::ReplaceTreeFile(std::int64_t treeId, std::string_view file) {
     return *before;
 }
 
-TreeRecord Store::SetExport(std::int64_t treeId, std::string_view file, std::int64_t readyAt) {
+std::optional<TreeRecord> Store::SetExport(std::int64_t treeId, std::string_view treeFile, std::string_view exportFile,
+                                           std::int64_t readyAt) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto before = FindTreeLocked(treeId);
     if (!before) throw ServiceError(hr::kNotFound, "the tree is gone");
+    if (before->file != treeFile) return std::nullopt;
     Statement update(db_, "UPDATE trees SET export_file = ?, export_ready_at = ? WHERE id = ?");
-    update.Bind(1, file).Bind(2, readyAt).Bind(3, treeId).Step();
-    return *before;
+    update.Bind(1, exportFile).Bind(2, readyAt).Bind(3, treeId).Step();
+    return before;
 }
 
 }  // namespace tarnix::service

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,9 +60,12 @@ public:
     std::optional<TreeRecord> FindTree(std::int64_t treeId);
     std::vector<TreeRecord> Trees(std::int64_t userId);
     std::vector<std::string> PublicTreeFiles();
+    std::set<std::string> StoredFiles();  // every tree's file and export
     // Both give back the tree as it was, so the caller can delete the files it no longer names.
     TreeRecord ReplaceTreeFile(std::int64_t treeId, std::string_view file);  // drops the export
-    TreeRecord SetExport(std::int64_t treeId, std::string_view file, std::int64_t readyAt);
+    // Only while the tree still holds `treeFile`; nullopt (and no change) when it does not.
+    std::optional<TreeRecord> SetExport(std::int64_t treeId, std::string_view treeFile, std::string_view exportFile,
+                                        std::int64_t readyAt);
 
 private:
     std::optional<TreeRecord> FindTreeLocked(std::int64_t treeId);

@@ -1,6 +1,6 @@
 #include "Text.h"
 
-#include <regex>
+#include <cstdio>
 
 namespace tarnix::service {
 
@@ -64,9 +64,38 @@ Query ParseQuery(std::string_view query) {
     return values;
 }
 
-std::string RedactTarget(std::string_view target) {
-    static const std::regex secret("([?&](password|att)=)[^&]*", std::regex::icase);
-    return std::regex_replace(std::string(target), secret, "$1***");
+std::string LoggedTarget(std::string_view target) {
+    auto mark = target.find('?');
+    auto path = SplitTarget(target).path;
+    std::string shown(target.substr(0, mark));
+    if (PercentDecode(path).rfind("/files/", 0) == 0) {
+        shown = shown.substr(0, shown.size() - path.size()) + "/files/***";
+    } else if (mark != std::string_view::npos) {
+        auto query = target.substr(mark + 1);
+        shown += '?';
+        for (;;) {
+            auto end = query.find('&');
+            auto pair = query.substr(0, end);
+            auto equals = pair.find('=');
+            auto name = LowerAscii(PercentDecode(pair.substr(0, equals)));
+            bool secret = equals != std::string_view::npos && (name == "password" || name == "att");
+            shown += secret ? std::string(pair.substr(0, equals + 1)) + "***" : std::string(pair);
+            if (end == std::string_view::npos) break;
+            shown += '&';
+            query.remove_prefix(end + 1);
+        }
+    }
+    std::string out;
+    for (unsigned char c : shown) {
+        if (c > 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            out += escaped;
+        }
+    }
+    return out;
 }
 
 std::string LowerAscii(std::string_view text) {

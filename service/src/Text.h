@@ -24,8 +24,10 @@ using Query = std::map<std::string, std::string>;
 Query ParseQuery(std::string_view query);
 std::string PercentDecode(std::string_view text);
 
-// The target as it may be logged: the values of password= and att= replaced by "***".
-std::string RedactTarget(std::string_view target);
+// The target as it may be logged: the values of password and att (by their decoded names) and the
+// name of a served file (the only key to an export) as "***", and every byte outside printable
+// ASCII as %XX, so that no secret and no control character reaches the log.
+std::string LoggedTarget(std::string_view target);
 
 std::string LowerAscii(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);

@@ -33,13 +33,6 @@ protected:
         }
         return trees;
     }
-    std::string Download(const std::string& ticket, const std::string& tree) {
-        auto answer = Get(Absolute("op=oftdownload&att=" + ticket + "&collectionid=" + tree + "&cobrand=x"));
-        return Result(answer) == "ok" ? ElementText(answer->body, "GEDCOMFile") : Result(answer);
-    }
-    std::string Export(const std::string& ticket, const std::string& tree) {
-        return Result(Get(Absolute("op=oftexport&att=" + ticket + "&collectionid=" + tree + "&cobrand=x")));
-    }
 };
 
 TEST_F(GatekeeperTest, SignInListsTheUsersSitesAndTrees) {
@@ -85,7 +78,8 @@ TEST_F(GatekeeperTest, RefusesSignInAndTicketsThatDoNotHold) {
     EXPECT_EQ(Result(Get(Absolute("op=oftlist&att=" + Login("demo", "demo-pass")))), "ok");
 }
 
-TEST_F(GatekeeperTest, AnotherUsersSitesAndTreesAreRefused) {
+// Another user's site or tree is answered as a missing one, so that numbers cannot be probed.
+TEST_F(GatekeeperTest, AnotherUsersSitesAndTreesAreAnsweredAsMissing) {
     service_->gatekeeper().EnsureUser("ruth", "ruth's secret");
     auto ruth = Login("ruth", "ruth%27s%20secret");
     auto demo = Login("demo", "demo-pass");
@@ -97,18 +91,47 @@ TEST_F(GatekeeperTest, AnotherUsersSitesAndTreesAreRefused) {
     struct Case {
         std::string op, hresult;
     } cases[] = {
-        {"oftexport&collectionid=77001", "80070005"},
-        {"oftdownload&collectionid=77001", "80070005"},
+        {"oftexport&collectionid=77001", "80070490"},
+        {"oftdownload&collectionid=77001", "80070490"},
         {"oftexport&collectionid=99999", "80070490"},
         {"oftexport&collectionid=77x", "80070057"},
     };
     for (const auto& c : cases) EXPECT_EQ(Result(Get(Absolute("op=" + c.op + "&att=" + ruth))), c.hresult) << c.op;
-    EXPECT_EQ(Result(Upload("op=oftreplace&collectionid=77001&cobrand=x", ruth, "0 HEAD\r\n")), "80070005");
+    auto answerFor = [&](const std::string& tree) {
+        auto body = Get(Absolute("op=oftexport&att=" + ruth + "&collectionid=" + tree))->body;
+        return body.replace(body.find(tree), tree.size(), "N");
+    };
+    EXPECT_EQ(answerFor("77001"), answerFor("99999"));
+    EXPECT_EQ(Result(Upload("op=oftreplace&collectionid=77001&cobrand=x", ruth, "0 HEAD\r\n")), "80070490");
     EXPECT_EQ(Result(Upload("op=oftcreate&siteid=4101&oftname=Mine&forvwt=N&cobrand=x", ruth, "0 HEAD\r\n")),
-              "80070005");
+              "80070490");
     EXPECT_EQ(Result(Upload("op=oftcreate&siteid=" + ruthSite + "&oftname=Mine&forvwt=N&cobrand=x", demo, "0 HEAD\r\n")),
-              "80070005");
+              "80070490");
     EXPECT_EQ(Trees(demo).size(), 1u);
+}
+
+// Five failures for a name, or twenty from a client, and each further attempt must wait, twice
+// as long after each failure; a wait never holds the other names back.
+TEST_F(GatekeeperTest, RepeatedFailedSignInsSlowDown) {
+    service_->gatekeeper().EnsureUser("ruth", "ruth-pass");
+    auto signIn = [&](const std::string& user, const std::string& password) {
+        return Result(Get(Plain("op=apilogin&username=" + user + "&password=" + password)));
+    };
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(signIn("demo", "guess" + std::to_string(i)), "8007052E");
+    EXPECT_EQ(signIn("DEMO", "demo-pass"), "80070775");
+    EXPECT_EQ(signIn("ruth", "ruth-pass"), "ok");
+    now_ += 1;
+    EXPECT_EQ(signIn("demo", "guess5"), "8007052E");
+    now_ += 1;
+    EXPECT_EQ(signIn("demo", "demo-pass"), "80070775");
+    now_ += 1;
+    EXPECT_EQ(signIn("demo", "demo-pass"), "ok");
+    EXPECT_EQ(signIn("demo", "guess6"), "8007052E");  // a success starts the name's count again
+
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(signIn("nobody" + std::to_string(i), "x"), "8007052E");
+    EXPECT_EQ(signIn("ruth", "ruth-pass"), "80070775");  // twenty from this client
+    now_ += 1;
+    EXPECT_EQ(signIn("ruth", "ruth-pass"), "ok");
 }
 
 TEST_F(GatekeeperTest, UploadedTreeComesBackByteForByte) {
@@ -182,7 +205,7 @@ TEST_F(GatekeeperTest, BadUploadsGetErrorAnswers) {
 }
 
 TEST_F(GatekeeperTest, ExportIsDownloadableOnceReady) {
-    Start(30);
+    Start([](ServiceOptions& options) { options.gatekeeper.exportDelay = 30; });
     auto ticket = Login("demo", "demo-pass");
     EXPECT_EQ(Export(ticket, "77001"), "ok");
     EXPECT_EQ(Trees(ticket)[0].downloadStatus, "1");
@@ -199,32 +222,36 @@ TEST_F(GatekeeperTest, VersionCompareAnswersTheConfiguredVersions) {
               std::string::npos) << answer->body;
 }
 
-TEST_F(GatekeeperTest, ServesTheFilesFolderOnly) {
-    WriteFile(data_.path / "data" / "files" / "notes.txt", "read me");
-    auto file = Get("http://downloads.example/files/notes.txt?v=2");
-    ASSERT_TRUE(file && file->status == 200);
-    EXPECT_EQ(file->body, "read me");
-    EXPECT_EQ(file->get_header_value("Content-Type"), "text/plain");
-    for (const char* target : {"/files/missing.txt", "/files/..%2Ftarnix.db", "/files/.%2E/tarnix.db", "/tarnix.db"})
-        EXPECT_EQ(Get(target)->status, 404) << target;
-}
-
+// Targets sent byte for byte: the secret in each, and what its one line of the log shows instead.
 TEST_F(GatekeeperTest, LogsOneLinePerRequestWithoutSecrets) {
     auto ticket = Login("demo", "demo-pass");
-    Upload("op=oftreplace&collectionid=77001&cobrand=x", ticket, "0 HEAD\r\n");
-    Get(Plain("op=oftlist&cobrand=x&ATT=" + ticket));
+    ASSERT_EQ(Export(ticket, "77001"), "ok");
+    auto address = Download(ticket, "77001");
+    auto file = address.substr(address.rfind('/') + 1);
+    auto get = [](const std::string& target) { return "GET " + target + " HTTP/1.0\r\n\r\n"; };
+    struct Case {
+        std::string request, secret, shown;
+    } cases[] = {
+        {get(Absolute("op=apilogin&username=Demo&password=demo-pass")), "demo-pass",
+         "GET http://trees.tarnix.example:80/vft/gatekeeper.ashx?op=apilogin&username=Demo&password=*** -> 200 ok"},
+        {get(Plain("op=apilogin&username=demo&pass%77ord=demo-pass")), "demo-pass", "&pass%77ord=*** -> 200 ok"},
+        {get(Plain("op=oftlist&cobrand=x&ATT=" + ticket)), ticket, "GET /vft/gatekeeper.ashx?op=oftlist&cobrand=x&ATT=*** -> 200 ok"},
+        {get(Plain("op=oftlist&%61tt=" + ticket)), ticket, "?op=oftlist&%61tt=*** -> 200 ok"},
+        {get("/files/" + file), file, " GET /files/*** -> 200"},
+        {get("http://trees.tarnix.example:80/%66iles/" + file + "?x=1"), file, " GET http://trees.tarnix.example:80/files/*** -> 200"},
+        {get(Plain("op=versioncompare&x=\x1b[2J\rFAKE\x7f")), "\x1b", "&x=%1B[2J%0DFAKE%7F -> 200 ok"},
+    };
+    for (const auto& c : cases) Exchange(port_, c.request);
     auto lines = LogLines();
-    // A line is written once its answer has gone out, so they may come in any order.
-    for (int i = 0; i < 500 && lines.size() < 3; ++i, lines = LogLines())
+    // A line is written once its answer has gone out, so the first three may come late.
+    for (int i = 0; i < 500 && lines.size() < 3 + std::size(cases); ++i, lines = LogLines())
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(lines.size(), 3u);
-    for (const char* expected : {"GET http://trees.tarnix.example:80/vft/gatekeeper.ashx?op=apilogin&username=demo&password=*** -> 200 ok",
-                                 "POST http://trees.tarnix.example:80/vft/gatekeeper.ashx?op=oftreplace&collectionid=77001&cobrand=x -> 200 ok",
-                                 "GET /vft/gatekeeper.ashx?op=oftlist&cobrand=x&ATT=*** -> 200 ok"})
-        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                                [&](const std::string& line) { return line.find(expected) != std::string::npos; }),
-                  1) << expected;
-    for (const auto& line : lines) EXPECT_EQ(line.find(ticket), std::string::npos) << line;
+    EXPECT_EQ(lines.size(), 3 + std::size(cases));
+    for (const auto& c : cases) {
+        auto shows = [&](const std::string& line) { return line.find(c.shown) != std::string::npos; };
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(), shows), 1) << c.shown;
+        for (const auto& line : lines) EXPECT_EQ(line.find(c.secret), std::string::npos) << line;
+    }
 }
 
 }  // namespace

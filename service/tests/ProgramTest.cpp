@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,16 @@ struct Child {
         if (out) fclose(out);
     }
 };
+
+// The child's exit status once it ends, within 5 s; -1 if it does not (it is then killed).
+int ExitStatus(Child& child) {
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 500 && (ended = waitpid(child.pid, &status, WNOHANG)) == 0; ++i) usleep(10000);
+    if (ended != child.pid) return -1;
+    child.pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 void StartChild(Child& child, std::vector<std::string> arguments, const std::string& errorFile) {
     int pipeEnds[2];
@@ -46,10 +57,13 @@ void StartChild(Child& child, std::vector<std::string> arguments, const std::str
 TEST(ProgramTest, StartsSeedsServesAndStops) {
     TempDir dir;
     const std::string seed = TARNIX_SERVICE_SEED_DIR;
+    auto users = (dir.path / "users").string();
+    WriteFile(users, "# passwords kept off the command line\nruth:ruth's secret\n");
+    chmod(users.c_str(), 0600);
     Child child;
     StartChild(child,
                {TARNIX_SERVICE_PROGRAM, "--port", "0", "--data", (dir.path / "data").string(), "--seed",
-                seed + "/haverfield.ged", "--records", seed + "/records", "--tarnix-version", "2.0.1"},
+                seed + "/haverfield.ged", "--records", seed + "/records", "--tarnix-version", "2.0.1", "--user-file", users},
                (dir.path / "stderr.txt").string());
     char line[128] = {};
     ASSERT_TRUE(fgets(line, sizeof line, child.out));
@@ -66,12 +80,10 @@ TEST(ProgramTest, StartsSeedsServesAndStops) {
     EXPECT_EQ(client.Get("/vft/gatekeeper.ashx?op=treesearchcount&surname=Haverfield")->body, "9,1,15");
     EXPECT_EQ(client.Get("/vft/gatekeeper.ashx?op=datasearchcount&surname=Haverfield&birthyear=1821")->body, "1,1,10");
     EXPECT_NE(client.Get("/vft/gatekeeper.ashx?op=versioncompare")->body.find("<tarnix>2.0.1</tarnix>"), std::string::npos);
+    EXPECT_EQ(Result(client.Get("/vft/gatekeeper.ashx?op=apilogin&username=ruth&password=ruth%27s%20secret")), "ok");
 
     ASSERT_EQ(kill(child.pid, SIGTERM), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
-    child.pid = -1;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ExitStatus(child), 0);
 
     std::FILE* log = std::fopen((dir.path / "stderr.txt").c_str(), "r");
     ASSERT_TRUE(log);
@@ -81,19 +93,22 @@ TEST(ProgramTest, StartsSeedsServesAndStops) {
         EXPECT_EQ(std::string(line).find("demo-pass"), std::string::npos) << line;
     }
     std::fclose(log);
-    EXPECT_EQ(requests, 5);
+    EXPECT_EQ(requests, 6);
 }
 
 TEST(ProgramTest, RefusesBadOptions) {
+    TempDir dir;
+    auto data = (dir.path / "data").string();
+    auto users = (dir.path / "users").string();
+    WriteFile(users, "ruth:ruth's secret\n");
+    chmod(users.c_str(), 0644);  // other users could read the passwords
     for (std::vector<std::string> arguments : {std::vector<std::string>{TARNIX_SERVICE_PROGRAM, "--port", "0"},
-                                               {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--port", "http"},
-                                               {TARNIX_SERVICE_PROGRAM, "--data", "/tmp", "--colour", "red"}}) {
+                                               {TARNIX_SERVICE_PROGRAM, "--data", data, "--port", "http"},
+                                               {TARNIX_SERVICE_PROGRAM, "--data", data, "--colour", "red"},
+                                               {TARNIX_SERVICE_PROGRAM, "--data", data, "--user-file", users}}) {
         Child child;
         StartChild(child, arguments, "/dev/null");
-        int status = 0;
-        ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
-        child.pid = -1;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << arguments.back();
+        EXPECT_EQ(ExitStatus(child), 2) << arguments.back();
     }
 }
 

@@ -61,5 +61,29 @@ TEST_F(SearchCountTest, TreeSearchCountsOnlyPublicTrees) {
     EXPECT_EQ(Count("datasearchcount", "&surname=Ashdown"), "0,0,0");
 }
 
+// A file whose index would pass the limit per file is not searched; indexes past the total
+// are not kept, and are built again at the next search.
+TEST(SearchIndexTest, IndexesStayWithinTheirLimits) {
+    TempDir dir;
+    std::string larger = kSmallFamily;
+    larger.insert(larger.rfind("0 TRLR"), "0 @P6@ INDI\r\n1 NAME Ann Elizabeth /Ashdown/\r\n1 FAMC @F1@\r\n");
+    auto one = GedcomIndex::Build(kSmallFamily, SIZE_MAX)->Bytes();
+    std::vector<std::filesystem::path> files;
+    for (const auto& [name, bytes] : {std::pair{"1.ged", kSmallFamily}, {"2.ged", kSmallFamily}, {"3.ged", kSmallFamily},
+                                      {"larger.ged", larger.c_str()}}) {
+        files.push_back(dir.path / name);
+        WriteFile(files.back(), bytes);
+    }
+    Collection collection([&] { return files; }, IndexLimits{one, 2 * one});
+    SearchQuery query;
+    query.surname = "ashdown";
+    for (int search = 0; search < 2; ++search) {
+        auto counts = collection.Count(query);
+        EXPECT_EQ(std::vector<long long>({counts.matches, counts.filesMatched, counts.searched}),
+                  std::vector<long long>({12, 3, 15}));
+        EXPECT_EQ(collection.KeptIndexBytes(), 2 * one);
+    }
+}
+
 }  // namespace
 }  // namespace tarnix::service::test

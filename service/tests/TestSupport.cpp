@@ -1,7 +1,12 @@
 #include "TestSupport.h"
 
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace tarnix::service::test {
 
@@ -33,8 +38,7 @@ std::string ElementText(const std::string& body, const std::string& element) {
 std::string Result(const httplib::Result& answer) {
     if (!answer) return "(no answer)";
     if (answer->status != 200) return "(status " + std::to_string(answer->status) + ")";
-    if (answer->body.find("<ok/>") != std::string::npos) return "ok";
-    return ElementText(answer->body, "hresult");
+    return RawAnswer{answer->body}.Result();
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
@@ -42,23 +46,65 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-void ServiceTest::Start(std::int64_t exportDelay, std::size_t maxBody) {
+std::set<std::string> FileNames(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+std::string RawAnswer::Result() const {
+    if (bytes.find("<ok/>") != std::string::npos) return "ok";
+    if (bytes.find("<hresult>") != std::string::npos) return ElementText(bytes, "hresult");
+    return "(no answer)";
+}
+
+int Connect(int port) {
+    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval timeout{5, 0};
+    setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ADD_FAILURE() << "cannot connect";
+    return socket;
+}
+
+RawAnswer Exchange(int port, const std::string& request, std::chrono::milliseconds wait) {
+    int socket = Connect(port);
+    timeval timeout{wait.count() / 1000, static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    // The service may answer (and stop reading) before the request is all sent.
+    std::thread sender([&] { send(socket, request.data(), request.size(), MSG_NOSIGNAL); });
+    RawAnswer answer;
+    char block[65536];
+    ssize_t got;
+    while ((got = recv(socket, block, sizeof block, 0)) > 0) answer.bytes.append(block, static_cast<std::size_t>(got));
+    answer.closed = got == 0 || errno == ECONNRESET;
+    shutdown(socket, SHUT_RDWR);  // ends a sender still waiting
+    sender.join();
+    close(socket);
+    return answer;
+}
+
+void ServiceTest::Start(const std::function<void(ServiceOptions&)>& adjust) {
     service_.reset();
     ServiceOptions options;
     options.gatekeeper.dataDir = data_.path / "data";
     options.gatekeeper.recordsDir = data_.path / "records";
     options.gatekeeper.ticketLifetime = 600;
-    options.gatekeeper.exportDelay = exportDelay;
     options.gatekeeper.exeVersion = "7.2.16";
     options.gatekeeper.webctlVersion = "3.1.0";
     options.gatekeeper.tarnixVersion = "1.4.2";
     options.gatekeeper.hashIterations = 1000;
     options.gatekeeper.clock = [this] { return now_.load(); };
-    options.maxBody = maxBody;
+    options.connections.maxBody = 1 << 20;
+    options.connections.linger = std::chrono::milliseconds(200);
     options.log = [this](const std::string& line) {
         std::lock_guard<std::mutex> lock(logMutex_);
         log_.push_back(line);
     };
+    if (adjust) adjust(options);
     service_ = std::make_unique<Service>(options);
     WriteFile(data_.path / "family.ged", kSmallFamily);
     service_->gatekeeper().SeedDemo(data_.path / "family.ged");
@@ -90,6 +136,15 @@ std::string ServiceTest::Login(const std::string& user, const std::string& passw
     auto answer = Get(Absolute("op=apilogin&username=" + user + "&password=" + password));
     EXPECT_EQ(Result(answer), "ok");
     return answer ? ElementText(answer->body, "ATT") : std::string();
+}
+
+std::string ServiceTest::Export(const std::string& ticket, const std::string& tree) {
+    return Result(Get(Absolute("op=oftexport&att=" + ticket + "&collectionid=" + tree + "&cobrand=x")));
+}
+
+std::string ServiceTest::Download(const std::string& ticket, const std::string& tree) {
+    auto answer = Get(Absolute("op=oftdownload&att=" + ticket + "&collectionid=" + tree + "&cobrand=x"));
+    return Result(answer) == "ok" ? ElementText(answer->body, "GEDCOMFile") : Result(answer);
 }
 
 std::vector<std::string> ServiceTest::LogLines() {

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,11 +34,23 @@ std::string ElementText(const std::string& body, const std::string& element);
 std::string Result(const httplib::Result& answer);
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+std::set<std::string> FileNames(const std::filesystem::path& dir);
+
+// A request sent byte for byte on a connection of its own, and what came back until the
+// service closed it (`closed`) or `wait` was over.
+struct RawAnswer {
+    std::string bytes;
+    bool closed = false;
+    std::string Result() const;  // "ok", the hresult, or "(no answer)"
+};
+int Connect(int port);
+RawAnswer Exchange(int port, const std::string& request, std::chrono::milliseconds wait = std::chrono::seconds(5));
 
 class ServiceTest : public ::testing::Test {
 protected:
     void SetUp() override { Start(); }
-    void Start(std::int64_t exportDelay = 0, std::size_t maxBody = 1 << 20);
+    // (Re)starts the service on the same data folder; `adjust` changes the tests' options.
+    void Start(const std::function<void(ServiceOptions&)>& adjust = nullptr);
 
     // Gatekeeper target with this query, in the absolute form a proxy receives.
     static std::string Absolute(const std::string& query);
@@ -44,6 +59,8 @@ protected:
     // A POST as the library's upload sends it: ticket in the cookie, file as part "f1".
     httplib::Result Upload(const std::string& query, const std::string& ticket, const std::string& bytes);
     std::string Login(const std::string& user, const std::string& password);
+    std::string Export(const std::string& ticket, const std::string& tree);  // its result
+    std::string Download(const std::string& ticket, const std::string& tree);  // the address, or the result
     std::vector<std::string> LogLines();
 
     // The service goes first: its threads use the clock and the log.
