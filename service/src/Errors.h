@@ -22,7 +22,7 @@ constexpr std::uint32_t kAlreadyExists = 0x800700B7;    // ERROR_ALREADY_EXISTS:
 constexpr std::uint32_t kInvalidData = 0x8007000D;      // ERROR_INVALID_DATA: an upload that is not GEDCOM
 constexpr std::uint32_t kTooLarge = 0x800700DF;         // ERROR_FILE_TOO_LARGE: body above the configured limit
 constexpr std::uint32_t kNoExport = 0x8007139F;         // ERROR_INVALID_STATE: download without an export
-constexpr std::uint32_t kExportPending = 0x8000000A;    // E_PENDING: export still being prepared
+constexpr std::uint32_t kExportPending = 0x80070015;    // ERROR_NOT_READY: export still being prepared
 }  // namespace hr
 
 class ServiceError : public std::runtime_error {

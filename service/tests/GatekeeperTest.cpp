@@ -209,7 +209,7 @@ TEST_F(GatekeeperTest, ExportIsDownloadableOnceReady) {
     auto ticket = Login("demo", "demo-pass");
     EXPECT_EQ(Export(ticket, "77001"), "ok");
     EXPECT_EQ(Trees(ticket)[0].downloadStatus, "1");
-    EXPECT_EQ(Download(ticket, "77001"), "8000000A");
+    EXPECT_EQ(Download(ticket, "77001"), "80070015");
     now_ += 30;
     EXPECT_EQ(Trees(ticket)[0].downloadStatus, "2");
     EXPECT_EQ(Get(Download(ticket, "77001"))->body, kSmallFamily);

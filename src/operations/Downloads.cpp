@@ -14,27 +14,10 @@ protected:
         ComPtr<IXMLDOMNode> answer = FetchCheckedAnswer(*this, Host(), ObjectPath());
         const std::string address = ReadChildText(answer.get(), "//GEDCOMFile");
         ThrowHrIf(address.empty(), E_FAIL);
-        RetargetTo(address);
-        // The wanted flag is left as the host left it: a request given up meanwhile must not
-        // come back to life for the file download.
-        CDownloadRequest::Process();
-    }
-
-private:
-    // Host, port and path with query of the address; the scheme decides TLS and the default
-    // port, so that an address naming a port or https is fetched where it points.
-    void RetargetTo(const std::string& address) {
-        URL_COMPONENTSA parts = {};
-        parts.dwStructSize = sizeof parts;
-        // Non-zero lengths without buffers: the platform points into `address`.
-        parts.dwHostNameLength = static_cast<DWORD>(address.size());
-        parts.dwUrlPathLength = static_cast<DWORD>(address.size());
-        ThrowLastErrorIfNull(InternetCrackUrlA(address.c_str(), 0, 0, &parts));
-        const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-        const bool namesPort = parts.lpszHostName && parts.lpszHostName[parts.dwHostNameLength] == ':';
-        const INTERNET_PORT port = namesPort ? parts.nPort : secure ? INTERNET_DEFAULT_HTTPS_PORT : 0;
-        Retarget(std::string(parts.lpszHostName ? parts.lpszHostName : "", parts.dwHostNameLength), port, secure,
-                 parts.lpszUrlPath ? parts.lpszUrlPath : "");
+        // The scheme decides TLS and the default port, so that an address naming a port or
+        // https is fetched where it points; what it may not hold is refused before anything
+        // is sent.
+        DownloadFrom(ParseInetAddress(address));
     }
 };
 

@@ -17,7 +17,8 @@ ComPtr<IXMLDOMNode> CGatekeeperQuery::FetchCheckedAnswer() { return tarnix::Fetc
 void CGatekeeperQuery::StoreRows(IXMLDOMNode* document, const char* pattern,
                                  std::initializer_list<const char*> fields) {
     ComPtr<IXMLDOMNodeList> nodes = SelectNodes(document, pattern);
-    long count = NodeCount(nodes.get());
+    const long count = NodeCount(nodes.get());
+    ThrowHrIf(count > kMaxAnswerRows, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
     for (long row = 0; row < count; ++row) {
         ThrowIfAbandoned();
         ComPtr<IXMLDOMNode> node = NodeAt(nodes.get(), row);

@@ -1,5 +1,7 @@
 #include "operations/SearchCountAnswer.h"
 
+#include <limits>
+
 #include "support/DecimalText.h"
 
 namespace tarnix {
@@ -28,12 +30,18 @@ std::optional<SearchCounts> ReadSearchCountAnswer(std::string_view answer) {
     if (firstComma == std::string_view::npos) return std::nullopt;
     const size_t lastComma = answer.rfind(',');
 
-    SearchCounts counts;
-    counts.first = ReadDecimal(answer);
     // The fields between the second and the last comma are not read.
-    counts.second = ReadDecimal(answer.substr(firstComma + 1));
-    counts.last = ReadDecimal(answer.substr(lastComma + 1));
-    if (counts.first <= 0) return SearchCounts{};
+    const std::optional<uint32_t> first = ReadNonNegativeDecimal(answer),
+                                  second = ReadNonNegativeDecimal(answer.substr(firstComma + 1)),
+                                  last = ReadNonNegativeDecimal(answer.substr(lastComma + 1));
+    // A negative or overflowing number makes the whole answer untrustworthy; so does a second
+    // count that the host could not be given plus one.
+    if (!first || !second || !last || *second == std::numeric_limits<int32_t>::max()) return std::nullopt;
+    if (*first == 0) return SearchCounts{};
+    SearchCounts counts;
+    counts.first = static_cast<int32_t>(*first);
+    counts.second = static_cast<int32_t>(*second);
+    counts.last = static_cast<int32_t>(*last);
     return counts;
 }
 

@@ -15,8 +15,10 @@ struct SearchCounts {
 };
 
 // Reads an answer body. No value (a failed request) for the service's refusal, the word Error
-// in any case with nothing after it, and for a text without a comma. An empty text, or a first
-// number that is not above 0, reads as all zeros. The text ends at its first zero byte.
+// in any case with nothing after it, a text without a comma, and a first, second or last number
+// that is negative or does not fit 32 bits (the second must also leave room for the one that
+// GetSecondValue adds). An empty text, or a first number of 0, reads as all zeros. The text
+// ends at its first zero byte.
 std::optional<SearchCounts> ReadSearchCountAnswer(std::string_view answer);
 
 }  // namespace tarnix

@@ -8,26 +8,33 @@ namespace tarnix {
 
 namespace {
 
-uint32_t ReadPart(std::string_view part) { return static_cast<uint32_t>(ReadDecimal(part)); }
+// A part that is negative or does not fit a signed 32-bit number makes the whole text invalid.
+bool ReadPart(std::string_view part, uint32_t& value) {
+    const std::optional<uint32_t> read = ReadNonNegativeDecimal(part);
+    value = read.value_or(0);
+    return read.has_value();
+}
 
 }  // namespace
 
-VersionTriple ParseVersion(std::string_view text) {
+std::optional<VersionTriple> ParseVersion(std::string_view text) {
     VersionTriple version;
     const size_t firstDot = text.find('.');
     if (firstDot == std::string_view::npos) return version;
-    version.major = ReadPart(text.substr(0, firstDot));
+    if (!ReadPart(text.substr(0, firstDot), version.major)) return std::nullopt;
     const size_t secondDot = text.find('.', firstDot + 1);
     if (secondDot == std::string_view::npos) return version;
-    version.minor = ReadPart(text.substr(firstDot + 1, secondDot - firstDot - 1));
-    version.third = ReadPart(text.substr(secondDot + 1));
+    if (!ReadPart(text.substr(firstDot + 1, secondDot - firstDot - 1), version.minor) ||
+        !ReadPart(text.substr(secondDot + 1), version.third))
+        return std::nullopt;
     return version;
 }
 
 bool IsNewerVersion(std::string_view local, std::string_view service) {
     if (local.size() >= kVersionFieldSize || service.size() >= kVersionFieldSize) return false;
-    const VersionTriple mine = ParseVersion(local), theirs = ParseVersion(service);
-    return std::tie(theirs.major, theirs.minor, theirs.third) > std::tie(mine.major, mine.minor, mine.third);
+    const std::optional<VersionTriple> mine = ParseVersion(local), theirs = ParseVersion(service);
+    if (!mine || !theirs) return false;
+    return std::tie(theirs->major, theirs->minor, theirs->third) > std::tie(mine->major, mine->minor, mine->third);
 }
 
 }  // namespace tarnix

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace tarnix {
@@ -19,12 +20,14 @@ struct VersionTriple {
 
 // "7.2.15" gives (7, 2, 15). Without a dot the result is (0, 0, 0); without a second dot minor and
 // third stay 0 ("7.2" gives (7, 0, 0)); the third part runs to the end ("1.2.3.4" gives
-// (1, 2, 3)). Each part is read as a signed decimal number and taken as unsigned.
-VersionTriple ParseVersion(std::string_view text);
+// (1, 2, 3)). Each part is read as a decimal number; no value when a part read is negative or
+// does not fit a signed 32-bit number ("-1.-1.-1", "99999999999.1.1").
+std::optional<VersionTriple> ParseVersion(std::string_view text);
 
 // True when the service's version is greater than the local one, compared as numbers major
-// first. A text that does not fit its 64-byte field, on either side, never counts as newer: cut
-// short it would be a different version.
+// first. A text that does not fit its 64-byte field, or that is not a valid version, on either
+// side, never counts as newer: cut short it would be a different version, and a negative part
+// must not read as the largest one.
 bool IsNewerVersion(std::string_view local, std::string_view service);
 
 }  // namespace tarnix

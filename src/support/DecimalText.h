@@ -4,26 +4,25 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 namespace tarnix {
 
-// As the C library's atoi does on the platform (32-bit long): white space skipped, an optional sign, then digits up to the first other character; no digits
-// give 0, and a value beyond 32 bits gives the nearest 32-bit limit.
-inline int32_t ReadDecimal(std::string_view text) noexcept {
+// A count or a version part, read as the C library's atoi reads it (white space skipped, an
+// optional sign, then digits up to the first other character; no digits give 0), but with no
+// value for a negative number or one above `limit`: from an answer such a number is no count,
+// and taken as it is it would wrap (a negative version part would read as 4294967295).
+inline std::optional<uint32_t> ReadNonNegativeDecimal(std::string_view text,
+                                                      uint32_t limit = std::numeric_limits<int32_t>::max()) noexcept {
     size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    // Accumulated as a magnitude up to one past INT32_MAX, the magnitude of INT32_MIN.
-    constexpr uint32_t kLimit = static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) + 1u;
-    uint32_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        uint32_t digit = static_cast<uint32_t>(text[i] - '0');
-        magnitude = magnitude > (kLimit - digit) / 10 ? kLimit : magnitude * 10 + digit;
-    }
-    if (negative) return magnitude == kLimit ? std::numeric_limits<int32_t>::min() : -static_cast<int32_t>(magnitude);
-    return magnitude == kLimit ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(magnitude);
+    if (i < text.size() && text[i] == '-') return std::nullopt;
+    if (i < text.size() && text[i] == '+') ++i;
+    uint64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        if ((value = value * 10 + static_cast<uint32_t>(text[i] - '0')) > limit) return std::nullopt;
+    return static_cast<uint32_t>(value);
 }
 
 // Reads an HTTP Content-Length value. Only a plain decimal number of at most 32 bits counts (white

@@ -152,9 +152,11 @@ ComPtr<IXMLDOMNode> CheckAnswerStatus(IXMLDOMNode* document) {
 
     uint32_t reported = 0;
     ThrowHrIf(!ReadHexValue(GetNodeText(hresult.get()), &reported), E_INVALIDARG);
-    // The service's own failure becomes the request's status; a non-negative value is success.
-    ThrowIfFailed(static_cast<HRESULT>(reported));
-    return ComPtr<IXMLDOMNode>(document);
+    // An error answer always fails: with the service's own code, unless that code is not a
+    // failure (the answer said error all the same) or is one the host reads as a state of its
+    // own (E_PENDING would make a finished request look pending for ever).
+    const HRESULT code = static_cast<HRESULT>(reported);
+    ThrowHr(FAILED(code) && code != E_PENDING ? code : E_FAIL);
 }
 
 std::wstring GetNodeText(IXMLDOMNode* node) {

@@ -27,9 +27,10 @@ ComPtr<IXMLDOMNode> LoadAnswerDocument(IStream* stream);
 
 // Applies the answer convention: an `ok` element anywhere means success; otherwise the first
 // `error` element's `hresult` child is read as hexadecimal ("%x": white space, sign, 0x prefix)
-// and a negative value is raised as the failure. Success gives back `document` with a new
-// reference. Raises E_INVALIDARG for an answer with neither element, an `error` without
-// `hresult`, or an `hresult` with no hexadecimal digits or more than 32 bits of them.
+// and raised: a failure code as it is, a success code or E_PENDING (which a host would read as
+// a request still running) as E_FAIL. Success gives back `document` with a new reference.
+// Raises E_INVALIDARG for an answer with neither element, an `error` without `hresult`, or an
+// `hresult` with no hexadecimal digits or more than 32 bits of them.
 ComPtr<IXMLDOMNode> CheckAnswerStatus(IXMLDOMNode* document);
 
 // The value of the node's first child when it is text (text, CDATA, comment...); empty for a

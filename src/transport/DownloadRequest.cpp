@@ -14,21 +14,11 @@ void CDownloadRequest::Configure(std::string host, std::string objectPath, const
     Lock lock(m_lock);
     m_objectPath = std::move(objectPath);
     m_destination = TextOrEmpty(destination);
-    m_port = 0;
-    m_secure = false;
     m_contentType.clear();
     m_totalBytes = 0;
     m_bytesReceived = 0;
     m_result.reset();
     ConfigureCore(std::move(host));
-}
-
-void CDownloadRequest::Retarget(std::string host, INTERNET_PORT port, bool secure, std::string objectPath) {
-    Lock lock(m_lock);
-    m_host = std::move(host);
-    m_port = port;
-    m_secure = secure;
-    m_objectPath = std::move(objectPath);
 }
 
 void CDownloadRequest::BeginTransfer(std::string contentType, ULONG totalBytes) {
@@ -52,15 +42,23 @@ void CDownloadRequest::FinishTransfer(IStream* stream) {
     m_result = ComPtr<IStream>(stream);
 }
 
-void CDownloadRequest::Process() {
+void CDownloadRequest::Process() { DownloadFrom(InetAddress{Host(), 0, false, m_objectPath}); }
+
+void CDownloadRequest::DownloadFrom(InetAddress address) {
     ThrowIfAbandoned();
     std::optional<CDownloadFile> file;
-    {
-        CInetExchange exchange(*this, "GET", Host(), m_objectPath, m_port, m_secure, kFileBlockSize);
+    for (int redirects = 0;; ++redirects) {
+        CInetExchange exchange(*this, "GET", address, kFileBlockSize);
         exchange.Send();
+        const long status = exchange.StatusCode();
+        std::string location;
+        if (status >= 300 && status <= 399 && exchange.QueryHeader(HTTP_QUERY_LOCATION, location)) {
+            ThrowHrIf(redirects == kMaxRedirects, HRESULT_FROM_WIN32(ERROR_HTTP_REDIRECT_FAILED));
+            address = ResolveLocation(address, location);
+            continue;
+        }
         // An error page is never handed over as the file: it fails before the destination is
         // touched, so that nothing is created and an existing file keeps its contents.
-        const long status = exchange.StatusCode();
         ThrowHrIf(status < 200 || status > 299, HResultFromHttpStatus(status));
 
         std::string contentType, length;
@@ -75,6 +73,7 @@ void CDownloadRequest::Process() {
             file->Write(block);
             AddBytesReceived(static_cast<ULONG>(block.size()));
         }
+        break;
     }
     // The platform's handles are closed before the file is the host's: nothing of the worker's
     // is left to wait for once the state says done.

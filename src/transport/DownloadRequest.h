@@ -14,6 +14,7 @@
 
 #include "requests/RequestBase.h"
 #include "support/Handles.h"
+#include "transport/Exchange.h"
 
 namespace tarnix {
 
@@ -35,11 +36,11 @@ public:
 protected:
     ~CDownloadRequest() override = default;
 
+    // Fetches the configured host and path.
     void Process() override;
-
-    // The address the file is fetched from, in place of the configured one (on the worker, before
-    // the download starts). `port` 0 is the scheme's default.
-    void Retarget(std::string host, INTERNET_PORT port, bool secure, std::string objectPath);
+    // Fetches the file from `address`, following at most kMaxRedirects redirects, each to an
+    // http or https address.
+    void DownloadFrom(InetAddress address);
     const std::string& ObjectPath() const noexcept { return m_objectPath; }
 
     // The counters, each under the lock. Received never exceeds total; finishing makes it total.
@@ -53,8 +54,6 @@ private:
 
     std::string m_objectPath;
     std::string m_destination;
-    INTERNET_PORT m_port = 0;
-    bool m_secure = false;
     std::string m_contentType;
     ULONG m_totalBytes = 0;
     ULONG m_bytesReceived = 0;

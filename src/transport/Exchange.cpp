@@ -16,8 +16,13 @@ namespace {
 // back within this time.
 constexpr DWORD kWaitSliceMs = 50;
 
-// Nothing of an exchange goes into the platform's cache or comes out of it.
-constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD;
+// Nothing of an exchange goes into the platform's cache or comes out of it; the platform keeps
+// no cookie that an answer sets (whoever answers could otherwise strip or swap the ticket of a
+// later upload) and follows no redirect by itself (a redirect to itself would never end).
+constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+const HRESULT kCutShort = HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED);
 
 volatile LONG g_openHandles = 0;
 volatile LONG g_liveStates = 0;
@@ -65,6 +70,39 @@ bool IsDirectHost(const std::string& name, INTERNET_PORT port) {
 }
 
 }  // namespace
+
+std::string InetAddress::Url() const {
+    std::string url = (secure ? "https://" : "http://") + host;
+    if (port != 0) url += ":" + std::to_string(port);
+    return url + path;
+}
+
+InetAddress ParseInetAddress(const std::string& url) {
+    for (unsigned char c : url) ThrowHrIf(c < 0x20 || c == 0x7F, E_INVALIDARG);
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof parts;
+    // Non-zero lengths without buffers: the platform points into `url`.
+    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = static_cast<DWORD>(url.size());
+    ThrowLastErrorIf(!InternetCrackUrlA(url.c_str(), 0, 0, &parts));
+    ThrowHrIf(parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS, E_INVALIDARG);
+    InetAddress address;
+    address.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    address.host.assign(parts.lpszHostName ? parts.lpszHostName : "", parts.dwHostNameLength);
+    // A port the address names is used; otherwise the scheme's.
+    const bool namesPort = parts.lpszHostName && parts.lpszHostName[parts.dwHostNameLength] == ':';
+    address.port = namesPort ? parts.nPort : address.secure ? INTERNET_DEFAULT_HTTPS_PORT : 0;
+    address.path = parts.lpszUrlPath ? parts.lpszUrlPath : "";
+    return address;
+}
+
+InetAddress ResolveLocation(const InetAddress& base, const std::string& location) {
+    for (unsigned char c : location) ThrowHrIf(c < 0x20 || c == 0x7F, E_INVALIDARG);
+    const std::string from = base.Url();
+    char combined[INTERNET_MAX_URL_LENGTH + 1];
+    DWORD length = sizeof combined;
+    ThrowLastErrorIf(!InternetCombineUrlA(from.c_str(), location.c_str(), combined, &length, ICU_NO_ENCODE));
+    return ParseInetAddress(std::string(combined, length));
+}
 
 // What the platform reports about one asynchronous request handle, and everything it may still
 // touch after the exchange that owns the handle has given up: the block being read, the buffers
@@ -188,10 +226,11 @@ InetTimeouts& ExchangeTimeouts() noexcept {
     return timeouts;
 }
 
-CInetExchange::CInetExchange(const CRequestCore& owner, const char* verb, const std::string& host,
-                             const std::string& path, INTERNET_PORT port, bool secure, DWORD blockSize)
+CInetExchange::CInetExchange(const CRequestCore& owner, const char* verb, const InetAddress& address, DWORD blockSize)
     : m_owner(owner), m_state(CExchangeState::Create(blockSize)) {
-    std::string name = host;
+    std::string name = address.host;
+    INTERNET_PORT port = address.port;
+    const bool secure = address.secure;
     SplitHostPort(name, port);
     const bool direct = IsDirectHost(name, port ? port : INTERNET_DEFAULT_HTTP_PORT);
     m_session = Opened(InternetOpenA(kInetAgent, direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG,
@@ -204,7 +243,7 @@ CInetExchange::CInetExchange(const CRequestCore& owner, const char* verb, const 
 
     const char* acceptTypes[] = {"*/*", nullptr};
     m_state->AttachHandle();
-    HINTERNET request = HttpOpenRequestA(m_connection.get(), verb, path.c_str(), kHttpVersion, nullptr, acceptTypes,
+    HINTERNET request = HttpOpenRequestA(m_connection.get(), verb, address.path.c_str(), kHttpVersion, nullptr, acceptTypes,
                                          kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0), m_state->Context());
     if (!request) {
         const HRESULT hr = LastErrorFailure();
@@ -294,7 +333,7 @@ long CInetExchange::StatusCode() {
     status[length < 255 ? length : 255] = '\0';
     const long code = std::strtol(status, nullptr, 10);
     // The platform gives status 0 when the connection ended before a whole status line came.
-    ThrowHrIf(code == 0, HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED));
+    ThrowHrIf(code == 0, kCutShort);
     return code;
 }
 
@@ -310,12 +349,21 @@ bool CInetExchange::QueryHeader(DWORD level, std::string& value) {
     return true;
 }
 
-std::string_view CInetExchange::Read() {
+ULONGLONG CInetExchange::AnnouncedLength() {
     if (!m_bodyStarted) {
-        std::string announced;
-        if (QueryHeader(HTTP_QUERY_CONTENT_LENGTH, announced)) m_announced = ParseContentLength(announced);
+        std::string header;
+        if (QueryHeader(HTTP_QUERY_CONTENT_LENGTH, header)) m_announced = ParseContentLength(header);
+        if (QueryHeader(HTTP_QUERY_TRANSFER_ENCODING, header)) {
+            for (char& c : header) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+            ThrowHrIf(header.find("chunked") != std::string::npos, kCutShort);
+        }
         m_bodyStarted = true;
     }
+    return m_announced;
+}
+
+std::string_view CInetExchange::Read() {
+    AnnouncedLength();
     m_owner.ThrowIfAbandoned();
     if (m_announced != 0 && m_received >= m_announced) return {};  // all that was announced has come
     INTERNET_BUFFERSA& out = m_state->buffers;
@@ -341,7 +389,7 @@ std::string_view CInetExchange::Read() {
     m_received += length;
     // The platform ends a body cut short as quietly as a whole one: an answer that lacks part of
     // what was announced must not pass for complete.
-    ThrowHrIf(length == 0 && m_received < m_announced, HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED));
+    ThrowHrIf(length == 0 && m_received < m_announced, kCutShort);
     return std::string_view(block.data(), static_cast<size_t>(length));
 }
 

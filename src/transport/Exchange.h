@@ -30,6 +30,32 @@ constexpr char kHttpVersion[] = "HTTP/1.0";
 constexpr DWORD kAnswerBlockSize = 4096;
 constexpr DWORD kFileBlockSize = 256 * 1024;
 
+// The most an answer to a gatekeeper operation may hold (real ones hold a few kilobytes): one
+// beyond it fails with HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) without being held.
+constexpr ULONGLONG kMaxAnswerBytes = 8 << 20;
+// How many redirects a file download follows before it fails with
+// HRESULT_FROM_WIN32(ERROR_HTTP_REDIRECT_FAILED); gatekeeper requests follow none.
+constexpr int kMaxRedirects = 5;
+
+// Where an exchange goes: a host ("name", or "name:port" with port 0), a port (0: the
+// scheme's default), TLS or not, and the path with its query.
+struct InetAddress {
+    std::string host;
+    INTERNET_PORT port = 0;
+    bool secure = false;
+    std::string path;
+
+    // The address as text, the base against which a redirect's Location is read.
+    std::string Url() const;
+};
+
+// Reads an absolute http or https address, such as one the service answers or a redirect
+// names. A control character (which could add header lines to the request) or any other
+// scheme is refused with E_INVALIDARG; what InternetCrackUrlA refuses fails with its error.
+InetAddress ParseInetAddress(const std::string& url);
+// The address that `location` (absolute or relative) names, read against `base`.
+InetAddress ResolveLocation(const InetAddress& base, const std::string& location);
+
 struct InetTimeouts {
     DWORD connectMs;
     DWORD sendMs;
@@ -63,11 +89,11 @@ class CExchangeState;
 class CInetExchange {
 public:
     // Opens a session (the system's proxy setting, or none for the direct host), a connection
-    // to `host` on `port` (0: the scheme's default; a host given as "name:port" with port 0
-    // connects to that port) and a request of `verb` for `path`, over TLS when `secure`. Nothing
-    // goes on the wire before a send. The body is read in blocks of `blockSize` bytes.
-    CInetExchange(const CRequestCore& owner, const char* verb, const std::string& host, const std::string& path,
-                  INTERNET_PORT port = 0, bool secure = false, DWORD blockSize = kAnswerBlockSize);
+    // to the address's host and a request of `verb` for its path. Nothing goes on the wire
+    // before a send. The body is read in blocks of `blockSize` bytes. The platform follows no
+    // redirect and keeps no cookie: the only cookie a request carries is one the library writes.
+    CInetExchange(const CRequestCore& owner, const char* verb, const InetAddress& address,
+                  DWORD blockSize = kAnswerBlockSize);
     ~CInetExchange();
     CInetExchange(const CInetExchange&) = delete;
     CInetExchange& operator=(const CInetExchange&) = delete;
@@ -87,9 +113,13 @@ public:
     long StatusCode();
     // A response header's value; false when the answer has none.
     bool QueryHeader(DWORD level, std::string& value);
+    // The answer's Content-Length, 0 without a usable one.
+    ULONGLONG AnnouncedLength();
     // The next block of the body, valid until the next call; an empty block ends the body. With
     // a Content-Length the body is that many bytes: one that ends short of it fails with
     // HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED), bytes beyond it are not handed over.
+    // A chunked body fails the same way: the platform ends one cut before its last chunk as
+    // quietly as a whole one, and no answer to an HTTP/1.0 request may be chunked.
     std::string_view Read();
 
     // Closes the handles now (request, then connection, then session), as the destructor does.

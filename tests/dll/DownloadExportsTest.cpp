@@ -274,24 +274,27 @@ TEST_F(DownloadExportsTest, AFinishedFileIsTheHostsAtOnce) {
 TEST_F(DownloadExportsTest, AnOnlineTreeComesFromWhereTheServiceSays) {
     const std::string gedcom = "0 HEAD\r\n" + Pattern(70000) + "0 TRLR\r\n";
     std::string address = "http://files.example:8123/exports/t.ged?k=1&amp;v=%41";
-    service.On("/exports/", File(gedcom, "application/x-gedcom"));
+    // One redirect, followed to where it points.
+    service.On("/exports/", HttpAnswer{302, "Found", {{"Location", "/moved/t.ged?m=2"}}});
+    service.On("/moved/", File(gedcom, "application/x-gedcom"));
     service.On("op=oftdownload", [&](const ReceivedRequest&) { return Gatekeeper(address); });
     IDownloadRequest* request = nullptr;
     ASSERT_EQ(S_OK, TarnixDownloadOnlineFamilyTree("Tk+%41&=", "a b&c", destination.c_str(), "co&b", &request));
     ASSERT_EQ(S_OK, WaitForRequest(request));
-    ASSERT_EQ(2u, service.RequestCount());
+    ASSERT_EQ(3u, service.RequestCount());
     EXPECT_EQ(TARNIX_EXPECTED_SERVICE_HOST, service.Requests()[0].Host());
     EXPECT_EQ("/vft/gatekeeper.ashx?op=oftdownload&att=Tk+%41&=&collectionid=a%20b%26c&cobrand=co&b",
               service.Requests()[0].Path());
     EXPECT_EQ("GET http://files.example:8123/exports/t.ged?k=1&v=%41 HTTP/1.0", service.Requests()[1].requestLine);
+    EXPECT_EQ("GET http://files.example:8123/moved/t.ged?m=2 HTTP/1.0", service.Requests()[2].requestLine);
     EXPECT_EQ(0u, ReleaseLast(request)) << "the destination is held until the request goes";
     EXPECT_TRUE(FileBytes(destination) == gedcom);
 
     address = "https://secure.example/t.ged";
     const HRESULT hr = Finish(StartTree(destination.c_str()));
     EXPECT_TRUE(FAILED(hr) && hr != E_PENDING) << std::hex << hr;  // the test service has no tunnel
-    ASSERT_EQ(4u, service.RequestCount());
-    EXPECT_EQ(0u, service.Requests()[3].requestLine.find("CONNECT secure.example:443 "));
+    ASSERT_EQ(5u, service.RequestCount());
+    EXPECT_EQ(0u, service.Requests()[4].requestLine.find("CONNECT secure.example:443 "));
 }
 
 }  // namespace

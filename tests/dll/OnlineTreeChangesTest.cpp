@@ -61,7 +61,10 @@ protected:
         ASSERT_EQ(S_OK, TARNIXInitialize(0));
         CreateDirectoryA(kDirectory, nullptr);
         WriteLocalFile(kContent);
-        service.SetDefault(HttpAnswer{200, "OK", {{"Content-Type", "text/xml"}}, "<gatekeeper><ok/></gatekeeper>"});
+        // Cookies set by every answer must ride on no later request: the bytes compared below
+        // carry only the cookie the library writes.
+        service.SetDefault(HttpAnswer{200, "OK", {{"Content-Type", "text/xml"}, {"Set-Cookie", "ATT=planted; path=/"},
+                                                  {"Set-Cookie", "att=x; path=/"}}, "<gatekeeper><ok/></gatekeeper>"});
     }
     void TearDown() override {
         TARNIXTerminate();

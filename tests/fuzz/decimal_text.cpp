@@ -1,5 +1,5 @@
-// The decimal readers under every answer: ReadDecimal agrees with the C library's strtoll held to
-// 32 bits; ParseContentLength accepts exactly a plain decimal of at most 32 bits (white space
+// The decimal readers under every answer: ReadNonNegativeDecimal agrees with the C library's
+// strtoll, refusing a negative number and one beyond 32 signed bits; ParseContentLength accepts exactly a plain decimal of at most 32 bits (white space
 // around it, a plus sign) and gives 0 for anything else.
 #include <algorithm>
 #include <string>
@@ -27,7 +27,7 @@ uint32_t ReferenceContentLength(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    FUZZ_CHECK(tarnix::ReadDecimal(text) == tarnix::fuzz::ReferenceAtoi(text));
+    FUZZ_CHECK(tarnix::ReadNonNegativeDecimal(text) == tarnix::fuzz::ReferenceNonNegative(text));
     FUZZ_CHECK(tarnix::ParseContentLength(text) == ReferenceContentLength(text));
     return 0;
 }

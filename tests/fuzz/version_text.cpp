@@ -3,9 +3,11 @@
 // blanks, leading zeros, plus signs or trailing words decorate them, and IsNewerVersion is those
 // numbers compared major first (so 7.10.0 is above 7.9.9); and for any texts, IsNewerVersion never
 // holds both ways or for equal texts, holds through a third text, and never for a text that does
-// not fit its 64-byte field.
+// not fit its 64-byte field; a text with a negative or overflowing part is no version and never
+// newer, nor older.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -15,10 +17,11 @@
 namespace {
 
 using Triple = std::tuple<uint32_t, uint32_t, uint32_t>;
+constexpr Triple kInvalid{UINT32_MAX, UINT32_MAX, UINT32_MAX};  // no value: what a wrap would give
 
 Triple Parsed(std::string_view text) {
-    const tarnix::VersionTriple version = tarnix::ParseVersion(text);
-    return {version.major, version.minor, version.third};
+    const std::optional<tarnix::VersionTriple> version = tarnix::ParseVersion(text);
+    return version ? Triple{version->major, version->minor, version->third} : kInvalid;
 }
 
 // A part as people write it: maybe blanks, a plus sign or leading zeros before the digits.
@@ -37,7 +40,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const struct {
         const char* text;
         Triple parsed;
-    } parsed[] = {{"7.2.15", {7, 2, 15}}, {"7.2", {7, 0, 0}}, {"7", {0, 0, 0}}, {"1.2.3.4", {1, 2, 3}}, {"", {0, 0, 0}}};
+    } parsed[] = {{"7.2.15", {7, 2, 15}}, {"7.2", {7, 0, 0}}, {"7", {0, 0, 0}}, {"1.2.3.4", {1, 2, 3}}, {"", {0, 0, 0}},
+                  {"-1.-1.-1", kInvalid}, {"99999999999.1.1", kInvalid}, {"1.2147483648.0", kInvalid}};
     for (const auto& example : parsed) FUZZ_CHECK(Parsed(example.text) == example.parsed);
     const std::string tooLong = "1.0.0" + std::string(59, ' ');  // 64 characters: never cut to 1.0.0
     const struct {
@@ -45,7 +49,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         bool newer;
     } compared[] = {{"7.2.15", "7.2.16", true},  {"7.10.0", "7.9.9", false}, {"7.9.9", "7.10.0", true},
                     {"7.2.16", "7.2.16", false}, {"3.0.0", "3.0.1", true},   {"1.0.0", "", false},
-                    {tooLong.c_str(), "9.0.0", false}};
+                    {tooLong.c_str(), "9.0.0", false}, {"1.0.0", "-1.-1.-1", false},
+                    {"1.0.0", "99999999999.1.1", false}, {"-1.0.0", "2.0.0", false}};
     for (const auto& example : compared) FUZZ_CHECK(tarnix::IsNewerVersion(example.local, example.service) == example.newer);
     return 0;
 }

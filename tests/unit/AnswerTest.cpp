@@ -59,8 +59,10 @@ TEST_F(AnswerTest, StatusFollowsOkErrorAndHresultOfOneDocument) {
         {ErrorAnswer("<hresult>80070005</hresult>"), static_cast<HRESULT>(0x80070005)},
         {"<a><b><error><hresult>80070005</hresult></error><error><hresult>80004005</hresult>"
          "</error></b></a>", static_cast<HRESULT>(0x80070005)},
-        {ErrorAnswer("<hresult>0</hresult>"), S_OK},
-        {ErrorAnswer("<hresult>1</hresult>"), S_OK},
+        // An error answer never passes for a success, nor for a request still running.
+        {ErrorAnswer("<hresult>0</hresult>"), E_FAIL},
+        {ErrorAnswer("<hresult>1</hresult>"), E_FAIL},
+        {ErrorAnswer("<hresult>8000000A</hresult>"), E_FAIL},
         {ErrorAnswer("<hresult> \t0x8007000e</hresult>"), E_OUTOFMEMORY},
         {ErrorAnswer("<hresult>0X80004005 and more</hresult>"), E_FAIL},
         {ErrorAnswer("<hresult>+80004001</hresult>"), E_NOTIMPL},

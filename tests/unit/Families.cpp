@@ -90,7 +90,11 @@ HttpAnswer FamilyService::Answer(const ReceivedRequest& request) {
     for (int f = 0; f < kFamilyCount; ++f) {
         if (request.target.find(kRoutes[f]) == std::string::npos) continue;
         std::lock_guard<std::mutex> lock(m_lock);
-        return m_faults[f] ? *m_faults[f] : HttpAnswer{200, "OK", {}, kGood[f]};
+        if (!m_faults[f]) return HttpAnswer{200, "OK", {}, kGood[f]};
+        HttpAnswer fault = *m_faults[f];
+        for (auto& header : fault.headers)
+            if (header.second == kThisAddress) header.second = request.target;
+        return fault;
     }
     if (request.target.find("collectionid=file") != std::string::npos) return HttpAnswer{200, "OK", {}, kFileGatekeeper};
     if (request.target.find("/exports/gate.ged") != std::string::npos) return HttpAnswer{200, "OK", {}, kGood[kTreeFile]};

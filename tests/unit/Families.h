@@ -41,6 +41,9 @@ inline ::testing::AssertionResult HoldsNothing(DWORD timeoutMs = 20000) {
     }
 }
 
+// A header value that the service replaces with the address of the request it answers.
+constexpr char kThisAddress[] = "<this address>";
+
 enum Family { kQuery, kCount, kDownload, kTreeGatekeeper, kTreeFile, kUpload, kFamilyCount };
 
 // The local service with every family's good answer, and a fault in place of one family's answer

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -31,6 +32,8 @@ using test::HttpAnswer;
 constexpr HRESULT kBadXml = E_INVALIDARG;
 constexpr HRESULT kCut = HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED);
 constexpr HRESULT kStalled = HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT);
+constexpr HRESULT kTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+constexpr HRESULT kRedirects = HRESULT_FROM_WIN32(ERROR_HTTP_REDIRECT_FAILED);
 constexpr DWORD kStallMs = 300;  // the receive timeout of the stalled answers
 
 // A status as text, and after a success the results.
@@ -66,11 +69,24 @@ struct Expect { HRESULT status; const char* counts = nullptr; };
 // gatekeeper answer, on its file, and upload. Each reads the answer as gatekeeper XML, counts or a file.
 using Expects = std::array<Expect, test::kFamilyCount>;
 Expects By(Expect xml, Expect counts, Expect file) { return {xml, counts, file, xml, file, xml}; }
+// As By, with the query's and the tree download's gatekeeper answer given their own status.
+Expects By(Expect xml, Expect counts, Expect file, HRESULT query, HRESULT treeGatekeeper = S_OK) {
+    Expects expects = By(xml, counts, file);
+    if (query != S_OK) expects[test::kQuery] = {query};
+    if (treeGatekeeper != S_OK) expects[test::kTreeGatekeeper] = {treeGatekeeper};
+    return expects;
+}
 Expects All(HRESULT status) { return By({status}, {status}, {status}); }
 // A body the XML readers refuse and the downloads take as it is.
 Expects NotXml(Expect counts) { return By({kBadXml}, counts, {S_OK}); }
 // A status other than 200: the gatekeeper operations fail, a download tells it apart.
 Expects Status(HRESULT download) { return By({E_FAIL}, {E_FAIL}, {download}); }
+
+// `text` with its first `what` replaced by `with` (unchanged without one).
+std::string Replaced(std::string text, const char* what, const char* with) {
+    const size_t at = text.find(what);
+    return at == std::string::npos ? text : text.replace(at, std::strlen(what), with);
+}
 
 // One bad answer, made from the good answer of each family in turn.
 struct Fault { const char* name; Change change; Expects expect; };
@@ -91,6 +107,18 @@ const Fault kFaults[] = {
      CHANGE { a.body = "<!DOCTYPE r [<!ENTITY x SYSTEM \"http://entities.tarnix.example/ext\">]>"
                        "<gatekeeper><ok/><ATT>&x;</ATT><oft><OFTName>&x;</OFTName></oft></gatekeeper>"; },
      NotXml({E_FAIL})},
+    // An error answer fails whatever its code says: never as a success, nor as a request that
+    // looks pending for ever.
+    {"error answer of E_PENDING", CHANGE { a.body = "<gatekeeper><error><hresult>8000000A</hresult></error></gatekeeper>"; },
+     By({E_FAIL}, {E_FAIL}, {S_OK})},
+    {"error answer of a success code", CHANGE { a.body = "<gatekeeper><error><hresult>1</hresult></error></gatekeeper>"; },
+     By({E_FAIL}, {E_FAIL}, {S_OK})},
+    // A file address that would add header lines, or that names another scheme: refused unsent.
+    {"a file address with a line break",
+     CHANGE { a.body = Replaced(good, "/exports/gate.ged", "/exports/gate.ged\r\nX-Evil: 1"); },
+     By({S_OK}, {S_OK}, {S_OK}, S_OK, E_INVALIDARG)},
+    {"a file address of another scheme", CHANGE { a.body = Replaced(good, "http://files.", "ftp://files."); },
+     By({S_OK}, {S_OK}, {S_OK}, S_OK, E_INVALIDARG)},
     {"error answer without a usable code",
      CHANGE { a.body = "<gatekeeper><error><hresult>zz</hresult></error></gatekeeper>"; }, NotXml({E_FAIL})},
     // The bodies of the error statuses wait on `hold`: a family that read one would stall.
@@ -102,10 +130,42 @@ const Fault kFaults[] = {
     // the first line is the body. Each family then meets that body as any other.
     {"a status line that is not HTTP", CHANGE { a.rawHead = "SPDY/9 what\r\n"; }, All(S_OK)},
     {"counts that are not numbers", CHANGE { a.body = "x,,y"; }, NotXml({S_OK, "0 1 0"})},
-    {"counts beyond 32 bits", CHANGE { a.body = "99999999999,-99999999999,12"; },
-     NotXml({S_OK, "2147483647 -2147483647 12"})},
+    {"counts beyond 32 bits", CHANGE { a.body = "99999999999999999999,3,12"; }, NotXml({E_FAIL})},
+    {"negative counts", CHANGE { a.body = "57,-3,-12"; }, NotXml({E_FAIL})},
     {"the refusal", CHANGE { a.body = "ERROR"; }, NotXml({E_FAIL})},
     {"no Content-Length", CHANGE { a.contentLength = false; }, All(S_OK)},
+    // No gatekeeper answer comes near this; a file may.
+    {"beyond the answer limit", CHANGE { a.body = good + std::string((8 << 20) + 1 - good.size(), ' '); },
+     By({kTooLarge}, {kTooLarge}, {S_OK})},
+    {"beyond the answer limit, without a length",
+     CHANGE { a.body = good + std::string((8 << 20) + 1 - good.size(), ' '), a.contentLength = false; },
+     By({kTooLarge}, {kTooLarge}, {S_OK})},
+    {"more rows than taken",
+     CHANGE {
+         if (good.find("<oft>") == std::string::npos) return;
+         a.body = "<gatekeeper><ok/>";
+         for (int i = 0; i <= 50000; ++i) a.body += "<oft/>";
+         a.body += "</gatekeeper>";
+     },
+     By({S_OK}, {S_OK}, {S_OK}, kTooLarge)},
+    // The platform ends a chunked body cut before its last chunk as quietly as a whole one, and no
+    // answer to an HTTP/1.0 request may be chunked: neither is taken.
+    {"chunked, cut before its last chunk",
+     CHANGE { a.rawHead = "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", a.body = "7fffffff\r\n" + good.substr(0, 28); },
+     All(kCut)},
+    {"chunked and whole",
+     CHANGE {
+         char size[16];
+         std::snprintf(size, sizeof size, "%zx\r\n", good.size());
+         a.rawHead = "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", a.body = size + good + "\r\n0\r\n\r\n";
+     },
+     All(kCut)},
+    // Cookies the service sets stay with no later request (the uploads' bytes are checked where
+    // they are compared whole).
+    {"cookies set", CHANGE { a.headers = {{"Set-Cookie", "ATT=planted; path=/"}, {"Set-Cookie", "att=x; path=/"}}; },
+     All(S_OK)},
+    {"a redirect to itself", CHANGE { a.status = 302, a.reason = "Found", a.headers = {{"Location", test::kThisAddress}}; },
+     By({E_FAIL}, {E_FAIL}, {kRedirects})},
     {"Content-Length beyond the body", CHANGE { a.headers = {{"Content-Length", std::to_string(good.size() + 10)}}; },
      All(kCut)},
     {"Content-Length short of the body", CHANGE { a.headers = {{"Content-Length", std::to_string(good.size() / 2)}}; },
