@@ -164,6 +164,7 @@ int RunQuery(const Options& options);
 int RunSearchPool(const Options& options);
 int RunUpload(const Options& options);
 int RunMemory(const Options& options);
+int RunAnswers(const Options& options);
 // One transfer in a process of its own, for RunMemory.
 int RunMemoryChild(const Options& options);
 

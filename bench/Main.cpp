@@ -2,7 +2,7 @@
 //
 //   tarnix_bench.exe [--dll PATH] BENCHMARK [--poll-us N] [--option value ...]
 //
-// BENCHMARK is download, query, search-pool, upload or memory (see each one's source for its
+// BENCHMARK is download, query, search-pool, upload, memory or answers (see each one's source for its
 // options); tools/run-bench.sh runs them all against its own nginx and prints their ratios as
 // one table. --poll-us is how long the host waits between two polls of a request (100).
 //
@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(benchmark, "search-pool") == 0) return bench::RunSearchPool(options);
     if (std::strcmp(benchmark, "upload") == 0) return bench::RunUpload(options);
     if (std::strcmp(benchmark, "memory") == 0) return bench::RunMemory(options);
+    if (std::strcmp(benchmark, "answers") == 0) return bench::RunAnswers(options);
     if (std::strcmp(benchmark, "memory-child") == 0) return bench::RunMemoryChild(options);
     std::fprintf(stderr, "tarnix_bench: no benchmark %s\n", benchmark);
     return 2;

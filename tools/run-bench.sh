@@ -10,7 +10,7 @@
 #
 #   bash tools/run-bench.sh [--rounds-scale N] [--only BENCHMARK]
 #   (N multiplies every benchmark's rounds; BENCHMARK is download, query, search-pool, upload,
-#   memory or calls, the wineserver request counts)
+#   memory, answers or calls, the wineserver request counts)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -67,6 +67,16 @@ free_port() {
 tarnix_log "files and nginx on 127.0.0.1"
 mkdir -p "$work/www/files"
 for mib in 16 32 256; do head -c $((mib << 20)) /dev/urandom >"$work/www/files/${mib}m.bin"; done
+# Tree lists of many rows, and an answer beyond the library's limit of 8 MiB.
+mkdir -p "$work/www/answers"
+for rows in 10000 40000; do
+  awk -v n="$rows" 'BEGIN { printf "<gatekeeper op=\"oftlist\"><ok/>"
+    for (i = 1; i <= n; i++) printf "<oft><SiteID>4101</SiteID><SiteName>Site</SiteName><CollectionID>%d</CollectionID>" \
+      "<OFTName>Tree %d</OFTName><Permission>ADMN</Permission><DownloadStatus>0</DownloadStatus></oft>", i, i
+    printf "</gatekeeper>" }' >"$work/www/answers/rows-$rows.xml"
+done
+{ printf '<gatekeeper op="oftlist"><ok/>'; head -c $((16 << 20)) /dev/zero | tr '\0' ' '; printf '</gatekeeper>'; } \
+  >"$work/www/answers/oversized.xml"
 port=$(free_port)
 sink_port=$(free_port)
 [ "$port" != "$sink_port" ] || sink_port=$(free_port)
@@ -187,6 +197,8 @@ target() {
     download.library_vs_bare_sync_256k) echo ">= 0.9" ;;
     download.library_vs_curl) echo ">= 0.4" ;;
     query.library_vs_bare_sync) echo "<= 1.15" ;;
+    answers.list_40000_vs_10000_rows) echo "<= 5" ;;
+    answers.oversized_peak_growth) echo "<= 2" ;;
     memory.*_peak_256_vs_16) echo "<= 1.05" ;;
   esac
 }
@@ -240,6 +252,7 @@ for arch in "${archs[@]}"; do
     bench memory --server "127.0.0.1:$port" --service "127.0.0.1:$port" --sizes 16,256 --rounds "$(rounds 3)" \
       --path-format '/files/%um.bin' --file-format "$files_win\\%um.bin"
   fi
+  if wanted answers; then bench answers --service "127.0.0.1:$port" --rounds "$(rounds 5)"; fi
   if wanted calls; then count_all_calls; fi
   write_table >>"$results"
 done

@@ -171,6 +171,13 @@ std::wstring GetNodeText(IXMLDOMNode* node) {
     return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
 }
 
+std::string NodeName(IXMLDOMNode* node) {
+    ThrowHrIf(!node, E_POINTER);
+    UniqueBstr name;
+    ThrowIfFailed(node->get_nodeName(name.put()));
+    return WideToNarrow(CP_ACP, name.get(), name ? static_cast<int>(SysStringLen(name.get())) : 0);
+}
+
 std::string ReadChildText(IXMLDOMNode* node, const char* pattern) {
     std::wstring text = GetNodeText(SelectSingleNode(node, pattern).get());
     return WideToNarrow(CP_ACP, text.data(), static_cast<int>(text.size()));

@@ -37,6 +37,9 @@ ComPtr<IXMLDOMNode> CheckAnswerStatus(IXMLDOMNode* document);
 // null node, a node without children, or a first child without a string value (an element).
 std::wstring GetNodeText(IXMLDOMNode* node);
 
+// The node's name in the ANSI code page.
+std::string NodeName(IXMLDOMNode* node);
+
 // GetNodeText of the first node that `pattern` selects from `node`, in the ANSI code page;
 // empty when nothing matches.
 std::string ReadChildText(IXMLDOMNode* node, const char* pattern);

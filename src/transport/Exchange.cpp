@@ -263,7 +263,41 @@ CInetExchange::CInetExchange(const CRequestCore& owner, const char* verb, const 
 
 CInetExchange::~CInetExchange() { Close(); }
 
+namespace {
+
+// The three handles of an exchange whose answer was not read to its end.
+struct UnfinishedHandles {
+    UniqueInternetHandle session, connection, request;  // destroyed child first
+    HMODULE module;
+};
+
+DWORD WINAPI CloseUnfinished(void* argument) {
+    auto* handles = static_cast<UnfinishedHandles*>(argument);
+    const HMODULE module = handles->module;
+    delete handles;
+    ReleaseModuleReferenceAndExitThread(module, 0);
+}
+
+}  // namespace
+
 void CInetExchange::Close() noexcept {
+    // Wine reads an answer's unread body to its announced end as its request handle closes,
+    // however long the server keeps sending: a refused or given-up answer would hold the worker
+    // that long. Such handles are closed on a thread of their own, which keeps the module mapped.
+    if (m_request && !m_bodyEnded) {
+        auto* handles = new (std::nothrow) UnfinishedHandles{std::move(m_session), std::move(m_connection),
+                                                             std::move(m_request), AcquireModuleReference()};
+        if (handles) {
+            HANDLE thread = CreateThread(nullptr, 0, &CloseUnfinished, handles, 0, nullptr);
+            if (thread) {
+                CloseHandle(thread);
+                return;
+            }
+            ReleaseModuleReference(handles->module);
+            delete handles;
+            return;
+        }
+    }
     // Child first; an operation still under way keeps only the state alive.
     m_request.reset();
     m_connection.reset();
@@ -365,7 +399,10 @@ ULONGLONG CInetExchange::AnnouncedLength() {
 std::string_view CInetExchange::Read() {
     AnnouncedLength();
     m_owner.ThrowIfAbandoned();
-    if (m_announced != 0 && m_received >= m_announced) return {};  // all that was announced has come
+    if (m_announced != 0 && m_received >= m_announced) {
+        m_bodyEnded = true;  // all that was announced has come
+        return {};
+    }
     INTERNET_BUFFERSA& out = m_state->buffers;
     std::vector<char>& block = m_state->block;
     // What has arrived, up to a block, without waiting for the block to fill: a read that waited
@@ -390,6 +427,7 @@ std::string_view CInetExchange::Read() {
     // The platform ends a body cut short as quietly as a whole one: an answer that lacks part of
     // what was announced must not pass for complete.
     ThrowHrIf(length == 0 && m_received < m_announced, kCutShort);
+    m_bodyEnded = length == 0;
     return std::string_view(block.data(), static_cast<size_t>(length));
 }
 

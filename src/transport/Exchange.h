@@ -138,6 +138,7 @@ private:
     UniqueInternetHandle m_connection;
     UniqueInternetHandle m_request;
     bool m_bodyStarted = false;
+    bool m_bodyEnded = false;  // read to its end: its handles close at once
     ULONGLONG m_announced = 0;  // the answer's Content-Length; 0 without a usable one
     ULONGLONG m_received = 0;
 };

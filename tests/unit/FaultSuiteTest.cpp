@@ -257,6 +257,9 @@ const AbandonStep kAbandonSteps[] = {
     {"during connect", true, nullptr},
     {"awaiting the head", false, CHANGE { a.hold = hold, a.holdBeforeHead = true; }},
     {"during the body", false, CHANGE { a.hold = hold, a.holdAfterBytes = good.size() / 2; }},
+    // Wine reads an unread body to its end as the request's handle closes: that must not keep the
+    // worker.
+    {"during a body that keeps coming", false, CHANGE { a.body += std::string(24 << 20, ' '); }},
     {"posting the upload's body", false, nullptr, true},  // last: it leaves the upload large and the service slow
 };
 #undef CHANGE
@@ -332,7 +335,7 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
             Sleep(step.posting ? 300 : 60);  // well into the step; nothing depends on how far
             request->Release();
             const DWORD took = MsUntilDestroyed();
-            EXPECT_LT(took, 5000u) << "the worker stayed with a request its host let go";
+            EXPECT_LT(took, 1000u) << "the worker stayed with a request its host let go";
             slowest = std::max(slowest, took);
             if (step.posting) {
                 // The service records what it got once the connection is closed: a part.
