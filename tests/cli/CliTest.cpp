@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "ProxySetting.h"
 #include "TestFiles.h"
 #include "TestService.h"
 
@@ -28,8 +27,12 @@ struct Ran {
     std::string out, err;
 };
 
-// Runs `tarnix ARGUMENTS`, its standard output into `stdoutFile` (or kept and returned).
-Ran Tarnix(const std::string& arguments, const char* stdoutFile = nullptr) {
+// Runs `tarnix ARGUMENTS`, its standard output into `stdoutFile` (or kept and returned); "SERVER"
+// in the arguments names the local service.
+Ran Tarnix(std::string arguments, const char* stdoutFile = nullptr) {
+    char server[64] = "";
+    GetEnvironmentVariableA("TARNIX_SERVICE", server, sizeof server);
+    if (const size_t at = arguments.find("SERVER"); at != std::string::npos) arguments.replace(at, 6, server);
     const std::string outFile = Folder() + "cli-test.out", errFile = Folder() + "cli-test.err";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     auto open = [&](const std::string& path, DWORD disposition) {
@@ -62,15 +65,14 @@ class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // Only what a sign-in needs may come from the environment; none of it here.
-        for (const char* name : {"TARNIX_TICKET", "TARNIX_PASSWORD", "TARNIX_SERVICE", "TARNIX_DLL"})
-            SetEnvironmentVariableA(name, nullptr);
-        service.On(".example:80/t.txt", HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, kBody});
+        for (const char* name : {"TARNIX_TICKET", "TARNIX_PASSWORD", "TARNIX_DLL"}) SetEnvironmentVariableA(name, nullptr);
+        tarnix::test::ReachDirectly(service);
+        service.On("/t.txt", HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, kBody});
         service.On("op=apilogin", HttpAnswer{200, "OK", {}, "<r><error><hresult>8007052E</hresult></error></r>"});
     }
     void TearDown() override { DeleteFileA(kOutput); }
 
     TestService service;
-    ProxySetting proxy{service.Port()};
 };
 
 TEST_F(CliTest, BadUsageExitsWith2AndFailuresWith1SayingWhy) {
@@ -81,13 +83,13 @@ TEST_F(CliTest, BadUsageExitsWith2AndFailuresWith1SayingWhy) {
     } cases[] = {
         {"", 2, ""},
         {"frobnicate", 2, "unknown command 'frobnicate'"},
-        {"get files.example", 2, "missing the path"},
-        {"get files.example /t.txt --out", 2, "--out needs a value"},
+        {"get SERVER", 2, "missing the path"},
+        {"get SERVER /t.txt --out", 2, "--out needs a value"},
         {"sites", 2, "a sign-in ticket is needed"},
         {"login demo wrong-password", 1, "0x8007052E"},
-        {"get files.example /gone", 1, "HTTP status 404"},
-        {"get files.example /t.txt --out Z:\\dev\\full", 1, "writing Z:\\dev\\full failed: 0x80070070"},
-        {"get files.example /t.txt --out C:\\no-such-folder\\f.txt", 1, "cannot write beside C:\\no-such-folder\\f.txt"},
+        {"get SERVER /gone", 1, "HTTP status 404"},
+        {"get SERVER /t.txt --out Z:\\dev\\full", 1, "writing Z:\\dev\\full failed: 0x80070070"},
+        {"get SERVER /t.txt --out C:\\no-such-folder\\f.txt", 1, "cannot write beside C:\\no-such-folder\\f.txt"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -101,18 +103,18 @@ TEST_F(CliTest, BadUsageExitsWith2AndFailuresWith1SayingWhy) {
 // that cannot be written fails the command.
 TEST_F(CliTest, ADownloadGoesWhereTheCommandLineSays) {
     SetEnvironmentVariableA("TARNIX_OUT", kOutput);
-    const Ran toOutput = Tarnix("get files.example /t.txt");
+    const Ran toOutput = Tarnix("get SERVER /t.txt");
     SetEnvironmentVariableA("TARNIX_OUT", nullptr);
     EXPECT_EQ(0u, toOutput.code) << toOutput.err;
     EXPECT_TRUE(toOutput.out == kBody) << toOutput.out.size() << " bytes on standard output";
     EXPECT_EQ("<none>", FileBytes(kOutput));
 
-    const Ran toFile = Tarnix(std::string("get files.example /t.txt --out ") + kOutput);
+    const Ran toFile = Tarnix(std::string("get SERVER /t.txt --out ") + kOutput);
     EXPECT_EQ(0u, toFile.code) << toFile.err;
     EXPECT_NE(std::string::npos, toFile.out.find("saved 100000 bytes to C:\\cli-test-output.txt")) << toFile.out;
     EXPECT_TRUE(FileBytes(kOutput) == kBody);
 
-    const Ran full = Tarnix("get files.example /t.txt", "Z:\\dev\\full");
+    const Ran full = Tarnix("get SERVER /t.txt", "Z:\\dev\\full");
     EXPECT_EQ(1u, full.code);
     EXPECT_NE(std::string::npos, full.err.find("writing to standard output failed: 0x80070070")) << full.err;
 }

@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "ProxySetting.h"
 #include "RequestWait.h"
 #include "TestFiles.h"
 #include "TestService.h"
@@ -16,29 +15,27 @@ namespace {
 using tarnix::test::HttpAnswer;
 using tarnix::test::ReceivedRequest;
 
-constexpr char kServiceHost[] = TARNIX_EXPECTED_SERVICE_HOST;
 constexpr char kDirectory[] = "C:\\My Trees";
 constexpr char kLocalFile[] = "C:\\My Trees\\a.ged";
 const std::string kContent = "0 HEAD\r\n0 TRLR\r\n";  // the local file but where a test writes its own
 const std::string kBoundary = "----------------------------839J39AIFUE93CK";
 
-// The whole upload of kLocalFile as Wine's WinINet sends it through the proxy: its own Accept,
-// Host and Cache-Control (added to a POST opened without cache writing), the library's four
-// headers, then the one part with the whole local path escaped.
-std::string Upload(const std::string& path, const std::string& cookie, const std::string& content) {
+// The whole upload of kLocalFile as Wine's WinINet sends it to `host`: its own Accept, Host and
+// Cache-Control (added to a POST opened without cache writing), the library's four headers, then
+// the one part with the whole local path escaped.
+std::string Upload(const std::string& host, const std::string& path, const std::string& cookie, const std::string& content) {
     const std::string body = "--" + kBoundary +
                              "\r\nContent-Disposition: form-data; name=\"f1\"; filename=\"C%3a%5cMy%20Trees%5ca.ged\""
                              "\r\nContent-Type: text/plain\r\n\r\n" + content + "\r\n--" + kBoundary + "--\r\n";
-    return "POST http://" + std::string(kServiceHost) + ":80" + path + " HTTP/1.0\r\nAccept: */*\r\nHost: " +
-           kServiceHost + "\r\nCache-Control: no-cache\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 4.01; Windows NT)" +
+    return "POST " + path + " HTTP/1.0\r\nAccept: */*\r\nHost: " + host + "\r\nCache-Control: no-cache\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 4.01; Windows NT)" +
            "\r\nCookie: " + cookie + "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
            "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 // A GET exactly as every gatekeeper query sends it: no cookie, no body.
-std::string Get(const std::string& path) {
-    return "GET http://" + std::string(kServiceHost) + ":80" + path + " HTTP/1.0\r\nAccept: */*\r\nHost: " +
-           kServiceHost + "\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0\r\n\r\n";
+std::string Get(const std::string& host, const std::string& path) {
+    return "GET " + path + " HTTP/1.0\r\nAccept: */*\r\nHost: " + host +
+           "\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0\r\n\r\n";
 }
 
 // The local file, `size` bytes long: the content given, or left sparse (no room taken) when none.
@@ -58,6 +55,7 @@ using Start = HRESULT (*)(IRequest**);
 class OnlineTreeChangesTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        tarnix::test::ReachDirectly(service);
         ASSERT_EQ(S_OK, TARNIXInitialize(0));
         CreateDirectoryA(kDirectory, nullptr);
         WriteLocalFile(kContent);
@@ -89,7 +87,6 @@ protected:
     ReceivedRequest Last() const { return service.RequestCount() ? service.Requests().back() : ReceivedRequest(); }
 
     tarnix::test::TestService service;
-    tarnix::test::ProxySetting proxy{service.Port()};
 };
 
 TEST_F(OnlineTreeChangesTest, CreatePostsTheFileUnchangedInOneMultipartPart) {
@@ -101,7 +98,7 @@ TEST_F(OnlineTreeChangesTest, CreatePostsTheFileUnchangedInOneMultipartPart) {
             return TarnixCreateOnlineFamilyTree("T0k", kLocalFile, "4101", "Smith & Sons, 1850", 7, "cb", r);
         }));
         const ReceivedRequest sent = Last();
-        EXPECT_TRUE(sent.raw == Upload("/vft/gatekeeper.ashx?op=oftcreate&siteid=4101&oftname=Smith%20%26%20Sons%2c%201850"
+        EXPECT_TRUE(sent.raw == Upload(service.Address(), "/vft/gatekeeper.ashx?op=oftcreate&siteid=4101&oftname=Smith%20%26%20Sons%2c%201850"
                                        "&forvwt=Y&cobrand=cb", "ATT=T0k;", content))
             << sent.raw.substr(0, 800);
     }
@@ -132,7 +129,8 @@ TEST_F(OnlineTreeChangesTest, PathsCarryTheirValuesEscapedOrAsGiven) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target);
         ASSERT_EQ(S_OK, Run(c.start));
-        EXPECT_EQ(*c.cookie ? Upload(c.target, c.cookie, kContent) : Get(c.target), Last().raw);
+        EXPECT_EQ(*c.cookie ? Upload(service.Address(), c.target, c.cookie, kContent) : Get(service.Address(), c.target),
+                  Last().raw);
     }
     EXPECT_EQ(sizeof cases / sizeof cases[0], service.RequestCount());
 }

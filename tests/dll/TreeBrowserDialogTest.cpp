@@ -10,7 +10,6 @@
 
 #include "DialogDriver.h"
 #include "HostWindow.h"
-#include "ProxySetting.h"
 #include "TestService.h"
 #include "tarnix.h"
 
@@ -74,6 +73,7 @@ struct Expected {
 class TreeBrowserTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ReachDirectly(service);
         ASSERT_EQ(S_OK, TARNIXInitialize(0));
         service.On("op=apilistusersites", [this](const ReceivedRequest&) { return sites; });
         service.On("op=oftlist", [this](const ReceivedRequest&) { return trees; });
@@ -105,7 +105,6 @@ protected:
     }
 
     TestService service;
-    ProxySetting proxy{service.Port()};
     HttpAnswer sites = Xml(kSites), trees = Xml(kTrees);
     HostWindow host;
 };
@@ -229,10 +228,7 @@ TEST_F(TreeBrowserTest, CancelWhileLoadingGivesUpBothLists) {
     // when its socket refuses the rest (WinINet closes it once its pending read returns).
     HANDLE later = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     sites = Xml(std::string(400000, ' '));
-    sites.hold = later;
-    sites.holdBeforeHead = true;
-    sites.pieceSize = 8192;
-    sites.pieceDelayMs = 10;
+    sites.steps = {Hold(later), Trickle(8192, 10)};
     trees = sites;
     Browse(true, host.get(), [&](auto&, auto& dialog) {
         EXPECT_TRUE(service.WaitForRequests(2, 10000));
@@ -241,7 +237,7 @@ TEST_F(TreeBrowserTest, CancelWhileLoadingGivesUpBothLists) {
         dialog.Click(IDCANCEL);
     });
     SetEvent(later);
-    EXPECT_TRUE(service.WaitForClientAborts(20000, 2)) << "both list requests must be given up";
+    EXPECT_TRUE(service.WaitForClientAborts(2, 20000)) << "both list requests must be given up";
     CloseHandle(later);
 }
 

@@ -7,7 +7,6 @@
 
 #include "BlackHole.h"
 #include "HostWindow.h"
-#include "ProxySetting.h"
 #include "TestService.h"
 #include "tarnix.h"
 
@@ -36,7 +35,7 @@ TEST(UnloadTest, TheLibraryGoesOnlyAfterTheLastTerminateAndOutlivesThePlatformsL
     copy.replace(copy.find_last_of("\\/") + 1, std::string::npos, "tarnix_unload_probe.dll");
     ASSERT_TRUE(CopyFileA(self, copy.c_str(), FALSE));
     tarnix::test::TestService service;
-    tarnix::test::ProxySetting proxy(service.Port());
+    tarnix::test::ReachDirectly(service);
     {
         tarnix::test::HostWindow window;
         HMODULE dll = LoadLibraryA(copy.c_str());
@@ -61,14 +60,11 @@ TEST(UnloadTest, TheLibraryGoesOnlyAfterTheLastTerminateAndOutlivesThePlatformsL
     }
 
     HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    tarnix::test::HttpAnswer head{200, "OK", {}, "<r><ok/><ATT>t</ATT></r>"};
-    head.hold = gate;
-    head.holdBeforeHead = true;
+    using tarnix::test::Hold;
+    const tarnix::test::HttpAnswer head{200, "OK", {}, "<r><ok/><ATT>t</ATT></r>", true, "", {Hold(gate)}};
     service.On("op=apilogin", head);
-    tarnix::test::HttpAnswer body{200, "OK", {}, std::string(100000, 'b')};
-    body.hold = gate;
-    body.holdAfterBytes = 50000;
-    service.On("/big.bin", body);
+    service.On("/big.bin", tarnix::test::HttpAnswer{200, "OK", {}, std::string(100000, 'b'), true, "",
+                                                    {tarnix::test::SendBody(50000), Hold(gate)}});
     service.On("treesearchcount", head);
 
     HMODULE dll = LoadLibraryA(copy.c_str());
@@ -77,15 +73,15 @@ TEST(UnloadTest, TheLibraryGoesOnlyAfterTheLastTerminateAndOutlivesThePlatformsL
     auto login = PROC(dll, TarnixLogin);
     std::vector<IUnknown*> held, released;
     IQueryRequest* query = nullptr;
+    IDownloadRequest* download = nullptr;
     {
+        // Not the development service: reached as the system's setting says, with no proxy.
         tarnix::test::BlackHole hole;
-        tarnix::test::ProxySetting nowhere(hole.Port());
-        ASSERT_EQ(S_OK, login("u", "p", &query));
-        held.push_back(query);
+        ASSERT_EQ(S_OK, PROC(dll, TarnixGetInternetFile)(hole.Address().c_str(), "/f", &download));
+        held.push_back(download);
         Sleep(300);  // connecting, for as long as the hole lasts
     }
-    IDownloadRequest* download = nullptr;
-    ASSERT_EQ(S_OK, PROC(dll, TarnixGetInternetFile)("files.example", "/big.bin", &download));
+    ASSERT_EQ(S_OK, PROC(dll, TarnixGetInternetFile)(service.Address().c_str(), "/big.bin", &download));
     held.push_back(download);
     ISearchCountRequest* count = nullptr;
     ASSERT_EQ(S_OK, PROC(dll, TarnixSearchTree)("S", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, &count));

@@ -7,6 +7,7 @@
 #include "Loopback.h"
 
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace tarnix::test {
@@ -40,6 +41,7 @@ public:
     BlackHole(const BlackHole&) = delete;
     BlackHole& operator=(const BlackHole&) = delete;
 
+    std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
     unsigned short Port() const { return m_port; }
 
 private:

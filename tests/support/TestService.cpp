@@ -242,32 +242,33 @@ private:
     }
 
     void Answer(SOCKET socket, const HttpAnswer& answer) {
-        if (answer.noAnswer) {
-            shutdown(socket, SD_SEND);  // now: the socket itself is closed only at the next accept
-            return;
-        }
-        if (answer.hold && answer.holdBeforeHead && !Linger(socket, answer.hold, kLimitMs)) return;
         const std::string head = answer.rawHead.empty() ? BuildHead(answer) : answer.rawHead;
-        const size_t end = std::min(answer.body.size(), answer.dropAfter);
-        const bool holdMidBody = answer.hold && !answer.holdBeforeHead;
-        const size_t holdAt = holdMidBody ? std::min(answer.holdAfterBytes, end) : SIZE_MAX;
-        // Without pieces, the bytes before a hold go with the head.
-        size_t pos = holdMidBody && !answer.pieceSize ? holdAt : 0;
-        if (!Send(socket, (head + answer.body.substr(0, pos)).data(), head.size() + pos)) return;
-        bool held = false;
-        for (bool first = true; pos < end || (pos == holdAt && !held); first = false) {
-            if (pos == holdAt && !held) {
-                held = true;
-                if (!Linger(socket, answer.hold, kLimitMs)) return;
-                first = true;
-                if (pos == end) break;
+        const std::string bytes = head + answer.body;
+        size_t sent = 0;
+        auto sendTo = [&](size_t end) {
+            end = std::min(end, bytes.size());
+            const bool ok = end <= sent || Send(socket, bytes.data() + sent, end - sent);
+            sent = std::max(sent, end);
+            return ok;
+        };
+        bool closed = false;
+        for (const HttpAnswer::Step& step : answer.steps) {
+            bool ok = true;
+            switch (step.kind) {
+            case HttpAnswer::Step::kSend: ok = sendTo(head.size() + step.bytes); break;
+            case HttpAnswer::Step::kHold: ok = Linger(socket, step.event, kLimitMs); break;
+            case HttpAnswer::Step::kPause: ok = Linger(socket, nullptr, step.ms); break;
+            case HttpAnswer::Step::kTrickle: {
+                const size_t end = std::min(bytes.size(), step.bytes == SIZE_MAX ? SIZE_MAX : head.size() + step.bytes);
+                while (ok && sent < end) ok = Linger(socket, nullptr, step.ms) && sendTo(std::min(end, sent + step.piece));
+                break;
             }
-            size_t n = answer.pieceSize ? std::min(answer.pieceSize, end - pos) : end - pos;
-            if (pos < holdAt) n = std::min(n, holdAt - pos);
-            if (!first && answer.pieceDelayMs && !Linger(socket, nullptr, answer.pieceDelayMs)) return;
-            if (!Send(socket, answer.body.data() + pos, n)) return;
-            pos += n;
+            case HttpAnswer::Step::kClose: closed = true; break;
+            }
+            if (!ok) return;
+            if (closed) break;
         }
+        if (!closed && !sendTo(bytes.size())) return;
         // Close gracefully: our end first, then wait for the client's, so that nothing it still
         // sends turns the close into a reset that could cost it the answer's last bytes.
         shutdown(socket, SD_SEND);
@@ -311,7 +312,7 @@ bool TestService::WaitForRequests(size_t count, DWORD timeoutMs) const {
     return m_impl->WaitFor(m_impl->requestCount, count, timeoutMs);
 }
 
-bool TestService::WaitForClientAborts(DWORD timeoutMs, size_t count) const {
+bool TestService::WaitForClientAborts(size_t count, DWORD timeoutMs) const {
     return m_impl->WaitFor(m_impl->clientAborts, count, timeoutMs);
 }
 

@@ -1,6 +1,7 @@
-// A small HTTP/1.0 server inside the test process. WinINet reaches it as its proxy (see
-// ProxySetting.h), so it stands in for the service host and any download host alike. It reads
-// one request per connection, answers by a script, and records every request as it arrived.
+// A small HTTP/1.0 server inside the test process, on 127.0.0.1. The library reaches it directly
+// (ReachDirectly: as TARNIX_SERVICE names a development service) or through WinINet's proxy
+// setting (ProxySetting.h), where it stands in for any host name. It reads one request per
+// connection, answers by a script, and records every request as it arrived.
 #pragma once
 
 #include <windows.h>
@@ -14,27 +15,38 @@
 
 namespace tarnix::test {
 
-// What the service sends back.
+// What the service sends back: a head (the status line and headers it builds, or `rawHead`) and
+// a body, which go out as `steps` say (all at once without any), and then it closes its end.
 struct HttpAnswer {
+    struct Step {
+        enum Kind { kSend, kHold, kPause, kTrickle, kClose } kind;
+        size_t bytes;  // kSend, kTrickle: the head and the body up to here
+        HANDLE event;  // kHold
+        DWORD ms;      // kPause, kTrickle: before each piece
+        size_t piece;  // kTrickle
+    };
+
     int status = 200;
     std::string reason = "OK";
-    // Extra header lines, in order. A "Content-Length" given here replaces the one the service
-    // would write itself (so a test can send a length that lies).
+    // Extra header lines, in order; a "Content-Length" here replaces the one the service writes.
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
-    bool contentLength = true;      // send Content-Length; false: the body ends by closing
-    size_t pieceSize = 0;           // >0: send the body in pieces of this many bytes...
-    DWORD pieceDelayMs = 0;         // ...with this pause before each piece after the first (and
-                                    // after a hold), the bytes before a hold paced too
-    size_t dropAfter = SIZE_MAX;    // close (gracefully) after this many body bytes
-    // If set: wait for this event (at most 30 s, or until the client goes) before sending the
-    // body bytes after the first holdAfterBytes, or before anything at all with holdBeforeHead.
-    HANDLE hold = nullptr;
-    size_t holdAfterBytes = 0;
-    bool holdBeforeHead = false;
-    std::string rawHead;            // non-empty: sent instead of the status line and headers
-    bool noAnswer = false;          // close the connection without sending a byte
+    bool contentLength = true;  // false: no Content-Length, the body ends with the connection
+    std::string rawHead;        // non-empty: sent in place of the status line and headers
+    std::vector<Step> steps;
 };
+
+// The head and the body up to its byte `bytes`.
+inline HttpAnswer::Step SendBody(size_t bytes) { return {HttpAnswer::Step::kSend, bytes, nullptr, 0, 0}; }
+// Nothing more until `event` is set (30 s at most, or until the client goes).
+inline HttpAnswer::Step Hold(HANDLE event) { return {HttpAnswer::Step::kHold, 0, event, 0, 0}; }
+inline HttpAnswer::Step Pause(DWORD ms) { return {HttpAnswer::Step::kPause, 0, nullptr, ms, 0}; }
+// In pieces of `piece` bytes, `ms` before each, up to the body's byte `upTo`.
+inline HttpAnswer::Step Trickle(size_t piece, DWORD ms, size_t upTo = SIZE_MAX) {
+    return {HttpAnswer::Step::kTrickle, upTo, nullptr, ms, piece};
+}
+// The end: what is left is never sent.
+inline HttpAnswer::Step Close() { return {HttpAnswer::Step::kClose, 0, nullptr, 0, 0}; }
 
 struct ReceivedRequest {
     std::string raw;                // every byte received for this request
@@ -59,6 +71,7 @@ public:
     ~TestService();  // stops every thread and closes every socket
 
     unsigned short Port() const;
+    std::string Address() const { return "127.0.0.1:" + std::to_string(Port()); }
 
     // Answers requests whose target contains `match`; the first rule added that matches wins.
     // A handler runs on the connection's own thread, after the request has been recorded.
@@ -66,21 +79,26 @@ public:
     void On(const std::string& match, Handler handler);
     void SetDefault(HttpAnswer answer);  // when no rule matches (initially 404, empty body)
     // Reads request bodies at most `bytes` at a time, pausing `pauseMs` before each read: a slow
-    // link, so that a test can act while a body is still on its way. 0 bytes: read at full speed.
+    // link, so that a test can act while a body is still on its way. 0 bytes: at full speed.
     void SetBodyReadPace(size_t bytes, DWORD pauseMs);
 
     std::vector<ReceivedRequest> Requests() const;  // copy, in arrival order
     size_t RequestCount() const;                     // every request, kept or not
     // Whether Requests() keeps what arrives (initially yes); a long run counts without keeping.
     void KeepRequests(bool keep);
-    bool WaitForRequests(size_t count, DWORD timeoutMs) const;  // true once `count` arrived
-    // True once `count` clients closed their connections before the answer was all sent: clients
-    // that gave up.
-    bool WaitForClientAborts(DWORD timeoutMs, size_t count = 1) const;
+    bool WaitForRequests(size_t count, DWORD timeoutMs = 10000) const;  // true once `count` arrived
+    // True once `count` clients closed their connections before the answer was all sent.
+    bool WaitForClientAborts(size_t count, DWORD timeoutMs = 10000) const;
 
 private:
     class Impl;
     std::unique_ptr<Impl> m_impl;
 };
+
+// Sends the library's gatekeeper requests (and any to this address) straight to `service`, past
+// the system's proxy setting: call before the outermost TARNIXInitialize, which reads it.
+inline void ReachDirectly(const TestService& service) {
+    SetEnvironmentVariableA("TARNIX_SERVICE", service.Address().c_str());
+}
 
 }  // namespace tarnix::test

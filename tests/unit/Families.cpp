@@ -9,21 +9,9 @@ namespace tarnix::test {
 
 namespace {
 
-const std::string kGood[kFamilyCount] = {
-    "<gatekeeper><ok/><oft><SiteID>1</SiteID><OFTName>One</OFTName></oft>"
-    "<oft><SiteID>2</SiteID><OFTName>Two</OFTName></oft></gatekeeper>",
-    "57,3,12",
-    Pattern(20000),
-    "<gatekeeper><ok/><GEDCOMFile>http://files.tarnix.example/exports/gate.ged</GEDCOMFile></gatekeeper>",
-    Pattern(30011),
-    "<gatekeeper><ok/></gatekeeper>",
-};
-
-// The routes a fault can take, and the good answers of the tree download's other steps.
+// The routes a fault can take; the tree download's other steps answer well.
 const char* const kRoutes[kFamilyCount] = {"op=oftlist", "op=treesearchcount", "/files/data.bin",
                                            "collectionid=gate", "/exports/file.ged", "op=oftcreate"};
-const char kFileGatekeeper[] =
-    "<gatekeeper><ok/><GEDCOMFile>http://files.tarnix.example/exports/file.ged</GEDCOMFile></gatekeeper>";
 
 std::string Summary(const std::string& bytes) {
     uint32_t hash = 2166136261u;
@@ -33,19 +21,33 @@ std::string Summary(const std::string& bytes) {
     return text;
 }
 
-// An export's typed out-parameter: each request interface begins with IRequest.
 template <class T>
 T** As(IRequest** out) { return reinterpret_cast<T**>(out); }
 
+std::string FileAddressAnswer(const TestService& service, const char* file) {
+    return "<gatekeeper><ok/><GEDCOMFile>http://" + service.Address() + "/exports/" + file + "</GEDCOMFile></gatekeeper>";
+}
+
 }  // namespace
 
-FamilyService::FamilyService() {
-    m_localFile = TempPath("tarnix-families.ged");
+FamilyService::FamilyService()
+    : m_good{"<gatekeeper><ok/><oft><SiteID>1</SiteID><OFTName>One</OFTName></oft>"
+             "<oft><SiteID>2</SiteID><OFTName>Two</OFTName></oft></gatekeeper>",
+             "57,3,12", Pattern(20000), FileAddressAnswer(service, "gate.ged"), Pattern(30011),
+             "<gatekeeper><ok/></gatekeeper>"},
+      m_localFile(TempPath("tarnix-families.ged")) {
+    ReachDirectly(service);
     SetUploadSize(0);
     service.On("", [this](const ReceivedRequest& request) { return Answer(request); });
 }
 
 FamilyService::~FamilyService() { DeleteFileA(m_localFile.c_str()); }
+
+const char* FamilyService::Name(Family family) {
+    static const char* const names[] = {"query", "search count", "download", "tree download (gatekeeper)",
+                                        "tree download (file)", "upload"};
+    return names[family];
+}
 
 void FamilyService::SetUploadSize(uint64_t bytes) {
     std::ofstream file(m_localFile, std::ios::binary);
@@ -53,26 +55,25 @@ void FamilyService::SetUploadSize(uint64_t bytes) {
     if (bytes > static_cast<uint64_t>(file.tellp())) file.seekp(bytes - 1).put('\0');
 }
 
-const std::string& FamilyService::Good(Family family) { return kGood[family]; }
-
 HRESULT FamilyService::Start(Family family, IRequest** request) const {
     *request = nullptr;
     switch (family) {
-    case kQuery:
-        return TarnixListOnlineFamilyTrees("tk", "cb", As<IQueryRequest>(request));
+    case kQuery: return TarnixListOnlineFamilyTrees("tk", "cb", As<IQueryRequest>(request));
     case kCount:
         return TarnixSearchTree("Smith", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
                                 As<ISearchCountRequest>(request));
-    case kDownload:
-        return TarnixGetInternetFile("files.tarnix.example", "/files/data.bin", As<IDownloadRequest>(request));
+    case kDownload: {
+        // Where the library's requests go now: the service, or a black hole in its place.
+        char server[64] = "";
+        GetEnvironmentVariableA("TARNIX_SERVICE", server, sizeof server);
+        return TarnixGetInternetFile(server, "/files/data.bin", As<IDownloadRequest>(request));
+    }
     case kTreeGatekeeper:
     case kTreeFile:
         return TarnixDownloadOnlineFamilyTree("tk", family == kTreeFile ? "file" : "gate", nullptr, "cb",
                                               As<IDownloadRequest>(request));
-    case kUpload:
-        return TarnixCreateOnlineFamilyTree("tk", m_localFile.c_str(), "4101", "Tree", FALSE, "cb", request);
-    default:
-        return E_INVALIDARG;
+    case kUpload: return TarnixCreateOnlineFamilyTree("tk", m_localFile.c_str(), "4101", "Tree", FALSE, "cb", request);
+    default: return E_INVALIDARG;
     }
 }
 
@@ -90,14 +91,14 @@ HttpAnswer FamilyService::Answer(const ReceivedRequest& request) {
     for (int f = 0; f < kFamilyCount; ++f) {
         if (request.target.find(kRoutes[f]) == std::string::npos) continue;
         std::lock_guard<std::mutex> lock(m_lock);
-        if (!m_faults[f]) return HttpAnswer{200, "OK", {}, kGood[f]};
-        HttpAnswer fault = *m_faults[f];
-        for (auto& header : fault.headers)
-            if (header.second == kThisAddress) header.second = request.target;
-        return fault;
+        HttpAnswer answer = m_faults[f] ? *m_faults[f] : HttpAnswer{200, "OK", {}, m_good[f]};
+        for (auto& header : answer.headers)
+            if (header.second == kThisAddress) header.second = "http://" + service.Address() + request.target;
+        return answer;
     }
-    if (request.target.find("collectionid=file") != std::string::npos) return HttpAnswer{200, "OK", {}, kFileGatekeeper};
-    if (request.target.find("/exports/gate.ged") != std::string::npos) return HttpAnswer{200, "OK", {}, kGood[kTreeFile]};
+    if (request.target.find("collectionid=file") != std::string::npos)
+        return HttpAnswer{200, "OK", {}, FileAddressAnswer(service, "file.ged")};
+    if (request.target.find("/exports/gate.ged") != std::string::npos) return HttpAnswer{200, "OK", {}, m_good[kTreeFile]};
     return HttpAnswer{404, "Not Found"};
 }
 
@@ -128,12 +129,12 @@ std::string FamilyService::Results(Family family, IRequest* request) {
     return Summary(bytes);
 }
 
-std::string FamilyService::Expected(Family family, const std::string& delivered, const char* counts) {
+std::string FamilyService::Expected(Family family, const std::string& delivered, const char* counts) const {
     switch (family) {
     case kQuery: return "rows 2 One Two";
     case kCount: return counts ? counts : "57 4 12";
     case kUpload: return "done";
-    case kTreeGatekeeper: return Summary(kGood[kTreeFile]);  // the fault was on the gatekeeper's answer
+    case kTreeGatekeeper: return Summary(m_good[kTreeFile]);  // the fault was on the gatekeeper's answer
     default: return Summary(delivered);
     }
 }

@@ -1,7 +1,7 @@
 // What the fault suite and the load runs share: the library's own count of what it holds, and the
 // request families started through their exports (linked statically, so that the counts are the
-// ones those requests change) against one local service that answers each family well unless a
-// case puts a fault on it.
+// ones those requests change) against one local service, reached directly, that answers each
+// family well unless a case puts a fault on it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 
-#include "ProxySetting.h"
 #include "TestService.h"
 #include "frame/Library.h"
 #include "requests/RequestBase.h"
@@ -20,19 +19,17 @@
 
 namespace tarnix::test {
 
-// What the library holds ("" for nothing): request objects, open WinINet handles, exchange states, and
-// handles whose closing report the platform still owes.
+// What the library holds ("" for nothing): request objects, open WinINet handles, exchange
+// states, and handles whose closing report the platform still owes.
 inline std::string Holdings() {
-    const LONG requests = LiveRequestCount(), handles = OpenInetHandleCount(),
-               states = LiveExchangeStateCount(), due = CallbacksDue();
-    if (requests == 0 && handles == 0 && states == 0 && due == 0) return "";
-    return "requests " + std::to_string(requests) + ", handles " + std::to_string(handles) + ", exchange states " +
-           std::to_string(states) + ", closings due " + std::to_string(due);
+    const LONG counts[] = {LiveRequestCount(), OpenInetHandleCount(), LiveExchangeStateCount(), CallbacksDue()};
+    if (!counts[0] && !counts[1] && !counts[2] && !counts[3]) return "";
+    return "requests " + std::to_string(counts[0]) + ", handles " + std::to_string(counts[1]) + ", states " +
+           std::to_string(counts[2]) + ", closings due " + std::to_string(counts[3]);
 }
 
-// Polls until the library holds nothing. A worker leaves a given-up request within a fraction of
-// a second; Wine reports a given-up handle closing only once its operation has ended (a timeout,
-// or the server's answer), hence the generous bound.
+// Polls until the library holds nothing. Wine reports a given-up handle closing only once its
+// operation has ended (the server's answer or a timeout), hence the generous bound.
 inline ::testing::AssertionResult HoldsNothing(DWORD timeoutMs = 20000) {
     for (const DWORD start = GetTickCount();; Sleep(10)) {
         const std::string held = Holdings();
@@ -41,10 +38,10 @@ inline ::testing::AssertionResult HoldsNothing(DWORD timeoutMs = 20000) {
     }
 }
 
+enum Family { kQuery, kCount, kDownload, kTreeGatekeeper, kTreeFile, kUpload, kFamilyCount };
+
 // A header value that the service replaces with the address of the request it answers.
 constexpr char kThisAddress[] = "<this address>";
-
-enum Family { kQuery, kCount, kDownload, kTreeGatekeeper, kTreeFile, kUpload, kFamilyCount };
 
 // The local service with every family's good answer, and a fault in place of one family's answer
 // on demand. Each family has a route of its own, so that all of them can run at once. The online
@@ -52,22 +49,17 @@ enum Family { kQuery, kCount, kDownload, kTreeGatekeeper, kTreeFile, kUpload, kF
 // (kTreeFile), each request naming its own.
 class FamilyService {
 public:
-    FamilyService();
+    FamilyService();  // before TARNIXInitialize: the library reaches the service directly
     ~FamilyService();
 
-    static const char* Name(Family family) {
-        static const char* const names[] = {"query", "search count", "download", "tree download (gatekeeper)",
-                                            "tree download (file)", "upload"};
-        return names[family];
-    }
+    static const char* Name(Family family);
     // Starts a request of the family as a host does; the caller holds the one reference.
     HRESULT Start(Family family, IRequest** request) const;
     // The body of the family's good answer (the file, for the downloads).
-    static const std::string& Good(Family family);
+    const std::string& Good(Family family) const { return m_good[family]; }
 
     // The upload's local file: a little over 100 KB, padded with zeros to `bytes` if that is more.
     void SetUploadSize(uint64_t bytes);
-
     void SetFault(Family family, std::optional<HttpAnswer> answer);
     void ClearFaults();
 
@@ -75,25 +67,24 @@ public:
     static std::string Results(Family family, IRequest* request);
     // What Results must read after a success: the good rows, the counts given (or the good
     // ones), the file as `delivered`, or "done".
-    static std::string Expected(Family family, const std::string& delivered, const char* counts = nullptr);
+    std::string Expected(Family family, const std::string& delivered, const char* counts = nullptr) const;
 
     TestService service;
 
 private:
     HttpAnswer Answer(const ReceivedRequest& request);
 
+    std::string m_good[kFamilyCount];
     std::mutex m_lock;
     std::optional<HttpAnswer> m_faults[kFamilyCount];
     std::string m_localFile;
-    ProxySetting m_proxy{service.Port()};
 };
 
 // The family's good answer, held on `gate` before its head or half-way through its body.
-inline HttpAnswer HeldAnswer(Family family, HANDLE gate, bool midBody = false) {
-    HttpAnswer answer{200, "OK", {}, FamilyService::Good(family)};
-    answer.hold = gate;
-    answer.holdBeforeHead = !midBody;
-    answer.holdAfterBytes = midBody ? answer.body.size() / 2 : 0;
+inline HttpAnswer HeldAnswer(const FamilyService& families, Family family, HANDLE gate, bool midBody = false) {
+    HttpAnswer answer{200, "OK", {}, families.Good(family)};
+    if (midBody) answer.steps.push_back(SendBody(answer.body.size() / 2));
+    answer.steps.push_back(Hold(gate));
     return answer;
 }
 

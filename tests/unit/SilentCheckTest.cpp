@@ -9,7 +9,6 @@
 
 #include "DialogDriver.h"
 #include "HostWindow.h"
-#include "ProxySetting.h"
 #include "TestService.h"
 
 namespace tarnix {
@@ -28,6 +27,7 @@ HttpAnswer Xapi(const std::string& exe, const std::string& webctl, const std::st
 class SilentCheckTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        test::ReachDirectly(service);
         ASSERT_EQ(S_OK, TARNIXInitialize(0));
         SilentCheckPeriodMs() = 20;
         RegDeleteTreeA(HKEY_CURRENT_USER, kCompanyKey.c_str());
@@ -60,7 +60,6 @@ protected:
     }
 
     test::TestService service;
-    test::ProxySetting proxy{service.Port()};
     test::HostWindow window;
 };
 
@@ -104,8 +103,7 @@ TEST_F(SilentCheckTest, EachAnswerWritesWhetherAComponentIsNewer) {
 TEST_F(SilentCheckTest, ACheckThatNeverFinishesGivesUpAtItsTwelfthTick) {
     HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HttpAnswer silent = Xapi("2.0.0", "1.0.0", "1.0.0");
-    silent.hold = never;
-    silent.holdBeforeHead = true;
+    silent.steps = {test::Hold(never)};
     service.On("exe=silent", silent);
     service.SetDefault(Xapi("1.0.0", "1.0.0", "1.0.0"));
     EXPECT_EQ(12, Check("silent", "1", "1"));

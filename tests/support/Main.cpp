@@ -1,0 +1,22 @@
+// The main of every test program: GoogleTest's, in a temporary folder of the process's own, so
+// that tests running side by side never see each other's files (the library makes its
+// temporary files where TMP points).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+int main(int argc, char** argv) {
+    char base[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(MAX_PATH, base);
+    const std::string own = std::string(base, length) + "tarnix-test-" + std::to_string(GetCurrentProcessId());
+    if (length && length <= MAX_PATH && CreateDirectoryA(own.c_str(), nullptr)) {
+        SetEnvironmentVariableA("TMP", own.c_str());
+        SetEnvironmentVariableA("TEMP", own.c_str());
+    }
+    testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    RemoveDirectoryA(own.c_str());  // only when the tests left it empty
+    return result;
+}
