@@ -291,7 +291,7 @@ TEST(ProxyRoutes, FilesComeFromTheHostTheirAddressNames) {
     const auto sent = service.Requests();
     ASSERT_EQ(5u, sent.size());
     EXPECT_EQ("GET http://files.example:80/f?x=1 HTTP/1.0", sent[0].requestLine);
-    EXPECT_EQ(TARNIX_EXPECTED_SERVICE_HOST, sent[1].Host());
+    EXPECT_EQ(TARNIX_EXPECTED_SERVICE_HOST, sent[1].Header("Host"));
     EXPECT_EQ("GET http://files.example:8123/exports/t.ged HTTP/1.0", sent[2].requestLine);
     EXPECT_EQ(0u, sent[4].requestLine.find("CONNECT secure.example:443 "));
 }

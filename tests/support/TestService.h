@@ -59,8 +59,6 @@ struct ReceivedRequest {
     std::string Header(const char* name) const;
     // The target without scheme and host: "/vft/gatekeeper.ashx?op=...".
     std::string Path() const;
-    // Host name of an absolute target, else of the Host header; without a port.
-    std::string Host() const;
 };
 
 class TestService {
