@@ -89,7 +89,6 @@ const Expects kGoodOnly = All(S_OK);
 const std::string kBeyondLimit((8 << 20) + 1, ' ');
 const struct Fault { const char* name; Change change; Expects expect; } kFaults[] = {
     {"malformed XML", CHANGE { a.body = "<gatekeeper><ok/><oft></gatekeeper></oft>"; }, NotXml({E_FAIL})},
-    {"truncated XML, its length announced", CHANGE { a.body.resize(good.size() / 2); }, NotXml({S_OK, "57 1 0"})},
     {"zero bytes and no XML", CHANGE { a.body.assign("\0\xFF<ok/>,1,2", 11); }, NotXml({S_OK, "0 1 0"})},
     {"several megabytes", CHANGE {
          const size_t close = good.rfind("</");
@@ -114,8 +113,6 @@ const struct Fault { const char* name; Change change; Expects expect; } kFaults[
     // An error answer fails whatever its code: never as a success, nor as a request still running.
     {"error answer of E_PENDING", CHANGE { a.body = "<r><error><hresult>8000000A</hresult></error></r>"; },
      By({E_FAIL}, {E_FAIL}, {S_OK})},
-    {"error answer of a success code", CHANGE { a.body = "<r><error><hresult>1</hresult></error></r>"; },
-     By({E_FAIL}, {E_FAIL}, {S_OK})},
     {"error answer without a usable code", CHANGE { a.body = "<r><error><hresult>zz</hresult></error></r>"; },
      NotXml({E_FAIL})},
     // A file address that would add header lines, or of another scheme: refused unsent.
@@ -126,7 +123,6 @@ const struct Fault { const char* name; Change change; Expects expect; } kFaults[
     // The bodies of the error statuses are held: a family that read one would stall.
     {"status 404", CHANGE { a.status = 404, a.reason = "Not Found", a.steps = {SendBody(0), Hold(hold)}; },
      Status(0x80190194)},
-    {"status 500", CHANGE { a.status = 500, a.reason = "Oops", a.steps = {SendBody(0), Hold(hold)}; }, Status(0x801901F4)},
     {"status 204 without a body", CHANGE { a = HttpAnswer{204, "No Content"}; }, Status(S_OK)},
     {"status 999", CHANGE { a.status = 999, a.reason = "Odd"; }, Status(0x801903E7)},
     {"a redirect to itself", CHANGE { a.status = 302, a.reason = "Found", a.headers = {{"Location", test::kThisAddress}}; },
@@ -136,7 +132,6 @@ const struct Fault { const char* name; Change change; Expects expect; } kFaults[
     // The platform reads an answer without a status line as HTTP/0.9: status 200, and all after
     // the first line is the body. Each family then meets that body as any other.
     {"a status line that is not HTTP", CHANGE { a.rawHead = "SPDY/9 what\r\n"; }, kGoodOnly},
-    {"counts that are not numbers", CHANGE { a.body = "x,,y"; }, NotXml({S_OK, "0 1 0"})},
     {"counts beyond 32 bits", CHANGE { a.body = "99999999999999999999,3,12"; }, NotXml({E_FAIL})},
     {"negative counts", CHANGE { a.body = "57,-3,-12"; }, NotXml({E_FAIL})},
     {"the refusal", CHANGE { a.body = "ERROR"; }, NotXml({E_FAIL})},
@@ -145,7 +140,6 @@ const struct Fault { const char* name; Change change; Expects expect; } kFaults[
      All(kCut)},
     {"Content-Length short of the body", CHANGE { a.headers = {{"Content-Length", std::to_string(good.size() / 2)}}; },
      NotXml({S_OK, "57 1 0"})},
-    {"Content-Length not a number", CHANGE { a.headers = {{"Content-Length", "-1"}}; }, kGoodOnly},
     // The platform ends a chunked body cut before its last chunk as quietly as a whole one, and no
     // answer to an HTTP/1.0 request may be chunked: neither is taken.
     {"chunked, cut before its last chunk", CHANGE {
