@@ -116,6 +116,21 @@ TEST_F(QueryExportsTest, EachQuerySendsItsTextsAndGivesItsRows) {
                     rows[row] += (at ? "|" : "") + Value(request, row, c.names.substr(at, end - at).c_str());
                 }
             EXPECT_EQ(c.rows, rows);
+            if (!rows.empty()) {
+                // No room for the terminator: refused, the buffer untouched.
+                std::string buffer(Value(request, 0, c.names.substr(0, c.names.find('|')).c_str()).size() + 2, 'x');
+                EXPECT_EQ(E_INVALIDARG, request->GetValue(0, c.names.substr(0, c.names.find('|')).c_str(), &buffer[0],
+                                                          static_cast<ULONG>(buffer.size() - 2)));
+                EXPECT_EQ(std::string(buffer.size(), 'x'), buffer);
+            }
+            // IUnknown is the request itself; nothing else is answered, and the out-parameter is left.
+            void* unknown = nullptr;
+            void* other = reinterpret_cast<void*>(0xdeadbeef);
+            EXPECT_EQ(S_OK, request->QueryInterface(IID_IUnknown, &unknown));
+            EXPECT_EQ(static_cast<void*>(request), unknown);
+            EXPECT_EQ(E_NOINTERFACE, request->QueryInterface(IID_IStream, &other));
+            EXPECT_EQ(reinterpret_cast<void*>(0xdeadbeef), other);
+            static_cast<IUnknown*>(unknown)->Release();
             EXPECT_EQ(0u, ReleaseLast(request));
         }
     }

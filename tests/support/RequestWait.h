@@ -7,14 +7,16 @@
 
 namespace tarnix::test {
 
-// Polls GetStatus until it fails or reports REQUEST_STATE_DONE; returns its last result.
-// Gives up (returning E_PENDING) after `timeoutMs` so that a broken request cannot hang a test.
+// Polls GetStatus until it fails or reports REQUEST_STATE_DONE; returns its last result. Gives
+// up (returning E_PENDING) after `timeoutMs`, or at once when nothing but the caller holds the
+// request any more (no worker, no queue): then it can never end.
 inline HRESULT WaitForRequest(IRequest* request, DWORD timeoutMs = 20000) {
     for (const DWORD start = GetTickCount();; Sleep(5)) {
         LONG state = REQUEST_STATE_PENDING;
+        const bool orphaned = (request->AddRef(), request->Release()) == 1;
         const HRESULT hr = request->GetStatus(&state);
         if (FAILED(hr) || state == REQUEST_STATE_DONE) return hr;
-        if (GetTickCount() - start > timeoutMs) return E_PENDING;
+        if (orphaned || GetTickCount() - start > timeoutMs) return E_PENDING;
     }
 }
 

@@ -1,6 +1,5 @@
-// CThreadPool: a stuck worker, and a worker that survives a throwing job and keeps the queue's
-// order. (The queue limit and the jobs dropped at the stop are the load test's, COM on the workers
-// is every query's, the workers' end at the last terminate is the lifecycle exports' test.)
+// The pools and the requests they run, from the inside: a stuck worker does not hold a stop, a
+// worker survives throwing jobs, and the wanted flag survives holders letting go at once.
 #include "requests/Thread.h"
 
 #include <gtest/gtest.h>
@@ -8,53 +7,75 @@
 #include <deque>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
-#include "JobProbe.h"
+#include "requests/QueryRequest.h"
+#include "support/Handles.h"
 #include "support/Result.h"
 
 namespace tarnix {
 namespace {
 
-using test::JobProbe;
-
-// A started pool of one worker fed from `probes`. Declared after them, it stops first, and opens
-// every gate on the way so that a failed assertion never leaves the stop waiting on a held worker.
-class StartedPool {
+// A stand-in job: counts its references and runs, notes its worker and the order it started in,
+// holds its worker until opened, then does its action (which may throw).
+class JobProbe final : public IRequestJob {
 public:
-    explicit StartedPool(std::deque<JobProbe>& probes) : m_probes(probes) {
-        m_pool->AddRef();
-        m_pool->Start(1, 10);
+    explicit JobProbe(bool held = false) : gate(CreateEventA(nullptr, TRUE, !held, nullptr)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }
+    void STDMETHODCALLTYPE Run() override {
+        static volatile LONG s_starts = 0;
+        thread = GetCurrentThreadId();
+        order = InterlockedIncrement(&s_starts);
+        InterlockedIncrement(&runs);
+        SetEvent(started.get());
+        WaitForSingleObject(gate.get(), INFINITE);
+        SetEvent(finished.get());
+        if (action) action();
+    }
+    // Ran once and every reference a pool took came back: the test's own one is all that is left.
+    bool Settled() const { return runs == 1 && refs == 1; }
+
+    UniqueKernelHandle gate, started{CreateEventA(nullptr, TRUE, FALSE, nullptr)},
+        finished{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    void (*action)() = nullptr;
+    volatile LONG refs = 1, runs = 0, order = 0;
+    DWORD thread = 0;
+};
+
+// One worker; the stop opens every probe's gate first, so that a failed check never leaves it
+// waiting on a held worker.
+struct StartedPool {
+    explicit StartedPool(std::deque<JobProbe>& probes) : probes(probes) {
+        pool->AddRef();
+        pool->Start(1, 10);
     }
     ~StartedPool() { Stop(); }
-    HRESULT Queue(JobProbe& job) { return GuardHr([&] { return m_pool->QueueJob(&job), S_OK; }); }
-    // Gives up the only reference: the stop waits for every worker to end.
     void Stop() {
-        for (JobProbe& probe : m_probes) probe.Open();
-        if (m_pool) std::exchange(m_pool, nullptr)->Release();
+        for (JobProbe& probe : probes) SetEvent(probe.gate.get());
+        if (pool) std::exchange(pool, nullptr)->Release();
     }
-
-private:
-    std::deque<JobProbe>& m_probes;
-    CThreadPool* m_pool = new CThreadPool;
+    std::deque<JobProbe>& probes;
+    CThreadPool* pool = new CThreadPool;
 };
 
 // A worker stuck inside its job (as one blocked in the platform would be) does not hold the stop:
-// the stop gives up on it after its short wait, and the worker finishes its job later on its own.
+// it gives up on it after its short wait, and the worker finishes and releases its job later.
 TEST(ThreadPoolTest, AStopGivesUpOnAWorkerStuckInItsJob) {
     std::deque<JobProbe> probes;
     StartedPool pool(probes);
     JobProbe stuck(true);  // not among `probes`: the stop does not open it
-    ASSERT_EQ(pool.Queue(stuck), S_OK);
-    ASSERT_TRUE(stuck.WaitStarted());
+    pool.pool->QueueJob(&stuck);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stuck.started.get(), 10000));
     const ULONGLONG start = GetTickCount64();
     pool.Stop();
     EXPECT_LT(GetTickCount64() - start, 10000u) << "the stop waited for the stuck worker";
-    stuck.Open();
-    ASSERT_TRUE(stuck.WaitFinished());
-    for (int i = 0; i < 2000 && !stuck.Settled(1); ++i) Sleep(5);
-    EXPECT_TRUE(stuck.Settled(1)) << "the late worker did not release its job";
+    SetEvent(stuck.gate.get());
+    for (int i = 0; i < 2000 && !stuck.Settled(); ++i) Sleep(5);
+    EXPECT_TRUE(stuck.Settled()) << "the late worker did not release its job";
 }
 
 // The text OutputDebugStringA hands to a debugger, caught as the exception that carries it.
@@ -66,29 +87,71 @@ LONG CALLBACK CatchDebugLine(EXCEPTION_POINTERS* info) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// Three jobs throwing in turn (an HRESULT, a foreign exception, an integer), then one that does not:
-// the one worker reports each throw and takes the next job, in the order queued.
+// Jobs throwing in turn (an HRESULT, a foreign exception, an integer), then one that does not: the
+// one worker reports each throw and takes the next job, in the order queued.
 TEST(ThreadPoolTest, WorkerReportsEachThrowingJobAndTakesTheNext) {
     std::deque<JobProbe> probes;
     StartedPool pool(probes);
-    for (void (*raise)() :
-         {+[] { ThrowHr(E_UNEXPECTED); }, +[] { throw std::runtime_error("job failed"); }, +[] { throw 7; }})
+    for (void (*raise)() : {+[] { ThrowHr(E_UNEXPECTED); }, +[] { throw std::runtime_error("job failed"); }, +[] { throw 7; }})
         probes.emplace_back().action = raise;
-    const JobProbe& next = probes.emplace_back();
+    JobProbe& next = probes.emplace_back();
     g_debugLines.clear();
     PVOID catcher = AddVectoredExceptionHandler(1, &CatchDebugLine);
-    for (JobProbe& probe : probes) EXPECT_EQ(pool.Queue(probe), S_OK);
-    EXPECT_TRUE(next.WaitFinished());
+    for (JobProbe& probe : probes) pool.pool->QueueJob(&probe);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(next.finished.get(), 10000));
     pool.Stop();
     RemoveVectoredExceptionHandler(catcher);
     for (size_t i = 0; i < probes.size(); ++i) {
-        EXPECT_TRUE(probes[i].Settled(1));
+        EXPECT_TRUE(probes[i].Settled());
         EXPECT_EQ(probes[i].thread, next.thread) << "a job ran on another worker";
         EXPECT_EQ(probes[i].order, probes[0].order + LONG(i)) << "out of the order queued";
     }
-    const decltype(g_debugLines) expected(
-        3, {next.thread, "Thread.cpp(35): Caught unhandled exception in CThreadPool::ThreadProc\r\n"});
+    const decltype(g_debugLines) expected(3, {next.thread, "Thread.cpp(35): Caught unhandled exception in CThreadPool::ThreadProc\r\n"});
     EXPECT_EQ(g_debugLines, expected);
+}
+
+class IdleRequest : public CQueryRequest {
+public:
+    using CRequestCore::Wanted;
+
+protected:
+    void Process() override {}
+};
+
+// Two holders letting go at the same moment, from three references to one: however the two
+// interleave, the host has let go and the flag must end cleared. Both threads meet on every round.
+TEST(RequestRelease, TwoReleasesAtOnceClearTheWantedFlag) {
+    constexpr LONG kRounds = 100000;
+    IdleRequest* current = nullptr;
+    volatile LONG round = 0, done = 0;
+    auto spinUntil = [](volatile LONG& value, LONG wanted) {
+        for (int spins = 0; value != wanted; ++spins)
+            if (spins % 4096 == 4095) SwitchToThread();  // a busy machine must not stall the test
+    };
+    std::thread other([&] {
+        for (LONG r = 1; r <= kRounds; ++r) {
+            spinUntil(round, r);
+            current->Release();
+            InterlockedExchange(&done, r);
+        }
+    });
+    int stillWanted = 0;
+    for (LONG r = 1; r <= kRounds; ++r) {
+        auto* request = new IdleRequest;
+        request->Configure("svc.tarnix.example", "/p");
+        for (int i = 0; i < 3; ++i) request->AddRef();
+        current = request;
+        InterlockedExchange(&round, r);
+        for (volatile LONG delay = 0; delay < r % 97; delay = delay + 1) {
+        }  // sweeps the moment of this release across the other's
+        request->Release();
+        spinUntil(done, r);
+        stillWanted += request->Wanted();
+        request->Release();
+    }
+    other.join();
+    EXPECT_EQ(0, stillWanted);
+    EXPECT_EQ(0, LiveRequestCount()) << "not destroyed";
 }
 
 }  // namespace
