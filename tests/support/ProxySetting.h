@@ -1,37 +1,29 @@
-// Points WinINet in this process's Wine prefix at a local proxy (the TestService) for as long as
-// the object lives, and puts the earlier setting back afterwards. WinINet opened with
-// INTERNET_OPEN_TYPE_PRECONFIG reads these values at every InternetOpenA.
+// Points WinINet in this process's Wine prefix at a local proxy (a TestService) for as long as the
+// object lives: ProxyEnable = 1 and ProxyServer = "127.0.0.1:<port>", which WinINet opened with
+// INTERNET_OPEN_TYPE_PRECONFIG reads at every InternetOpenA. Afterwards the prefix connects
+// directly again, as the test scripts set it up. Only suites that take the proxy lock use it.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 namespace tarnix::test {
 
 class ProxySetting {
 public:
-    // ProxyEnable = 1 and ProxyServer = "127.0.0.1:<port>".
-    explicit ProxySetting(unsigned short port);
-    // ProxyEnable = 0: WinINet resolves and connects by itself (ProxyServer is left as it is).
-    static ProxySetting Off();
-    ~ProxySetting() { Restore(); }
-
-    // Not copied, nor moved: Off() and a choice between two settings hand over the object itself.
+    explicit ProxySetting(unsigned short port) { Set(1, "127.0.0.1:" + std::to_string(port)); }
+    ~ProxySetting() { Set(0, ""); }
     ProxySetting(const ProxySetting&) = delete;
     ProxySetting& operator=(const ProxySetting&) = delete;
 
 private:
-    // An empty server leaves ProxyServer as it is.
-    ProxySetting(DWORD enable, const std::string& server);
-    void Restore() const noexcept;
-
-    struct Saved {
-        bool present = false;
-        DWORD type = 0;
-        std::vector<BYTE> data;
-    } m_saved[2];  // ProxyEnable, ProxyServer
+    static void Set(DWORD enable, const std::string& server) {
+        const char key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+        RegSetKeyValueA(HKEY_CURRENT_USER, key, "ProxyEnable", REG_DWORD, &enable, sizeof enable);
+        if (server.empty()) RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "ProxyServer");
+        else RegSetKeyValueA(HKEY_CURRENT_USER, key, "ProxyServer", REG_SZ, server.c_str(), DWORD(server.size() + 1));
+    }
 };
 
 }  // namespace tarnix::test
