@@ -21,9 +21,7 @@ TEST_F(SearchCountTest, CountsMatchesInTheRecordSets) {
     WriteFile(data_.path / "records" / "birch.GED",
               "0 HEAD\n0 @X1@ INDI\n1 NAME Ellen /Birch/\n1 BIRT\n2 DATE 1852\n2 PLAC York\n0 TRLR\n");
     WriteFile(data_.path / "records" / "notes.ged", "not a GEDCOM file\n");
-    struct Case {
-        std::string query, counts;
-    } cases[] = {
+    struct Case { std::string query, counts; } cases[] = {
         {"&cobrand=x&surname=Ashdown", "4,1,6"},
         {"&surname=ASHDOWN&givennames=walter", "2,1,6"},           // Walter and Arthur Walter
         {"&givennames=Walter%20Arthur", "1,1,6"},                   // every word, any order
@@ -68,10 +66,9 @@ TEST(SearchIndexTest, IndexesStayWithinTheirLimits) {
     larger.insert(larger.rfind("0 TRLR"), "0 @P6@ INDI\r\n1 NAME Ann Elizabeth /Ashdown/\r\n1 FAMC @F1@\r\n");
     auto one = GedcomIndex::Build(kSmallFamily, SIZE_MAX)->Bytes();
     std::vector<fs::path> files;
-    for (const auto& [name, bytes] : {std::pair{"1.ged", kSmallFamily}, {"2.ged", kSmallFamily}, {"3.ged", kSmallFamily},
-                                      {"larger.ged", larger.c_str()}}) {
+    for (const char* name : {"1.ged", "2.ged", "3.ged", "larger.ged"}) {
         files.push_back(dir.path / name);
-        WriteFile(files.back(), bytes);
+        WriteFile(files.back(), files.size() < 4 ? kSmallFamily : larger);
     }
     Collection collection([&] { return files; }, IndexLimits{one, 2 * one});
     SearchQuery query;

@@ -72,11 +72,9 @@ TEST_F(StorageTest, AFailedUpdateOfTheDatabaseLeavesNoFile) {
     auto ticket = Login("demo", "demo-pass");
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Data("tarnix.db").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TRIGGER no_insert BEFORE INSERT ON trees BEGIN SELECT RAISE(FAIL, 'planted'); END;"
-                           "CREATE TRIGGER no_update BEFORE UPDATE ON trees BEGIN SELECT RAISE(FAIL, 'planted'); END;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER no_insert BEFORE INSERT ON trees BEGIN SELECT RAISE(FAIL, 'x'); END;"
+                               "CREATE TRIGGER no_update BEFORE UPDATE ON trees BEGIN SELECT RAISE(FAIL, 'x'); END;",
+                           nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     auto trees = FileNames(Data("trees"));
     auto files = FileNames(Data("files"));

@@ -4,17 +4,13 @@
 
 #include <arpa/inet.h>
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <set>
-#include <string>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -95,10 +91,7 @@ inline int Connect(int port) {
 
 // A request sent byte for byte on a connection of its own, and what came back until the
 // service closed it (`closed`) or `wait` was over.
-struct RawAnswer {
-    std::string bytes;
-    bool closed = false;
-};
+struct RawAnswer { std::string bytes; bool closed = false; };
 inline RawAnswer Exchange(int port, const std::string& request, std::chrono::milliseconds wait = 5s) {
     int socket = Connect(port);
     timeval timeout{wait.count() / 1000, static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
@@ -142,7 +135,6 @@ protected:
         ServiceOptions options;
         options.gatekeeper.dataDir = data_.path / "data";
         options.gatekeeper.recordsDir = data_.path / "records";
-        options.gatekeeper.ticketLifetime = 600;
         options.gatekeeper.exeVersion = "7.2.16";
         options.gatekeeper.webctlVersion = "3.1.0";
         options.gatekeeper.tarnixVersion = "1.4.2";
@@ -164,10 +156,13 @@ protected:
     // Gatekeeper targets: the absolute form that a proxy receives, and the plain path.
     static std::string Absolute(const std::string& query) { return "http://trees.tarnix.example:80" + Plain(query); }
     static std::string Plain(const std::string& query) { return "/vft/gatekeeper.ashx?" + query; }
-    httplib::Result Get(const std::string& target, const httplib::Headers& headers = {}) {
+    httplib::Client Client() {
         httplib::Client client("127.0.0.1", port_);
         client.set_url_encode(false);
-        return client.Get(target.c_str(), headers);
+        return client;
+    }
+    httplib::Result Get(const std::string& target, const httplib::Headers& headers = {}) {
+        return Client().Get(target.c_str(), headers);
     }
     std::string Body(const std::string& target) {
         auto answer = Get(target);
@@ -177,11 +172,7 @@ protected:
     // A POST as the library's upload sends it: the ticket in the cookie.
     httplib::Result Post(const std::string& query, const std::string& ticket, const std::string& body,
                          const std::string& type = kMultipart) {
-        httplib::Client client("127.0.0.1", port_);
-        client.set_url_encode(false);
-        httplib::Headers headers{{"Cookie", "ATT=" + ticket + ";"},
-                                 {"User-Agent", "Mozilla/4.0 (compatible; MSIE 4.01; Windows NT)"}};
-        return client.Post(Absolute(query).c_str(), headers, body, type.c_str());
+        return Client().Post(Absolute(query).c_str(), {{"Cookie", "ATT=" + ticket + ";"}}, body, type.c_str());
     }
     httplib::Result Upload(const std::string& query, const std::string& ticket, const std::string& file) {
         return Post(query, ticket, MultipartBody(file));
