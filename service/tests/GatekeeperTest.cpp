@@ -1,5 +1,7 @@
 // The gatekeeper's contract as the library sees it: absolute and plain targets, answers with
-// ok or error/hresult at HTTP 200, tickets, ownership, uploads formed like the library's.
+// ok or error/hresult at HTTP 200, tickets, ownership, uploads formed like the library's; and
+// the search counts, "matching individuals,files with a match,individuals searched" over the
+// public trees (treesearchcount) or the record sets (datasearchcount), or the word Error.
 #include <algorithm>
 
 #include "TestSupport.h"
@@ -7,7 +9,10 @@
 namespace tarnix::service::test {
 namespace {
 
-using GatekeeperTest = ServiceTest;
+class GatekeeperTest : public ServiceTest {
+protected:
+    std::string Count(const std::string& op, const std::string& query) { return Body(Absolute("op=" + op + query)); }
+};
 
 // A sign-in's ticket opens what the library's tree browser and update check read (sites and
 // trees with the rights it accepts, the configured versions) for its lifetime to the second;
@@ -115,7 +120,6 @@ TEST_F(GatekeeperTest, UploadedTreeComesBackByteForByteOnceExported) {
     now_ += 30;
     EXPECT_EQ(DownloadStatus(ticket, tree), "2");
     auto address = Download(ticket, tree);
-    ASSERT_EQ(address.rfind("http://trees.tarnix.example:80/files/", 0), 0u) << address;
     auto file = Get(address);  // through the proxy, as the library fetches it
     ASSERT_TRUE(file);
     EXPECT_EQ(file->body, bytes);
@@ -185,6 +189,72 @@ TEST_F(GatekeeperTest, LogsOneLinePerRequestWithoutSecrets) {
         auto shows = [&](const std::string& line) { return line.find(c.shown) != std::string::npos; };
         EXPECT_EQ(std::count_if(lines.begin(), lines.end(), shows), 1) << c.shown;
         for (const auto& line : lines) EXPECT_EQ(line.find(c.secret), std::string::npos) << line;
+    }
+}
+
+// Every rule of the criteria, over the record sets: files that are not GEDCOM are not searched.
+TEST_F(GatekeeperTest, SearchCountsHoldEveryRuleInTheRecordSets) {
+    WriteFile(data_.path / "records" / "ashdown.ged", kSmallFamily);
+    WriteFile(data_.path / "records" / "birch.GED",
+              "0 HEAD\n0 @X1@ INDI\n1 NAME Ellen /Birch/\n1 BIRT\n2 DATE 1852\n2 PLAC York\n0 TRLR\n");
+    WriteFile(data_.path / "records" / "notes.ged", "not a GEDCOM file\n");
+    struct Case { std::string query, counts; } cases[] = {
+        {"&cobrand=x&surname=Ashdown", "4,1,6"},
+        {"&surname=ASHDOWN&givennames=walter", "2,1,6"},           // Walter and Arthur Walter
+        {"&givennames=Walter%20Arthur", "1,1,6"},                   // every word, any order
+        {"&surname=Ash*", "4,1,6"},
+        {"&surname=Ash", "0,0,6"},
+        {"&givennames=ellen&birthplace=York", "2,2,6"},
+        {"&birthplace=leeds%2C%20england", "3,1,6"},                // parts of the place, any of them
+        {"&birthplace=Leed", "0,0,6"},
+        {"&birthyear=1850", "2,1,6"},                                // Walter, and George born 1848-1851
+        {"&birthyear=1878", "1,1,6"},                                // Rose's christening stands in
+        {"&deathyear=1880&deathplace=Leeds", "0,0,6"},               // her burial has no place
+        {"&deathyear=1880", "1,1,6"},
+        {"&father=walter%20ashdown", "2,1,6"},
+        {"&mother=Birch&surname=Ashdown&givennames=Rose", "1,1,6"},
+        {"&spouse=Ellen", "1,1,6"},
+        {"&spouse=Walter", "1,1,6"},
+        {"&cobrand=x", "0,0,6"},                                     // no criteria, no matches
+    };
+    for (const auto& c : cases) EXPECT_EQ(Count("datasearchcount", c.query), c.counts) << c.query;
+    EXPECT_EQ(Count("datasearchcount", "&birthyear=18x0"), "Error");
+}
+
+// The tree search reads the public trees alone, and a replaced file anew.
+TEST_F(GatekeeperTest, TreeSearchCountsOnlyPublicTrees) {
+    auto answer = Get(Absolute("op=treesearchcount&surname=Ashdown"));
+    EXPECT_EQ(answer ? answer->get_header_value("Content-Type") + " " + answer->body : "", "text/plain 4,1,5");
+    auto ticket = Login("demo", "demo-pass");
+    const std::string lone = "0 HEAD\r\n0 @A@ INDI\r\n1 NAME Mary /Ashdown/\r\n0 TRLR\r\n";
+    ASSERT_EQ(Result(Upload("op=oftcreate&siteid=4102&oftname=Private&forvwt=N", ticket, lone)), "ok");
+    EXPECT_EQ(Count("treesearchcount", "&surname=Ashdown"), "4,1,5");
+    ASSERT_EQ(Result(Upload("op=oftcreate&siteid=4102&oftname=Shared&forvwt=Y", ticket, lone)), "ok");
+    EXPECT_EQ(Count("treesearchcount", "&surname=Ashdown"), "5,2,6");
+    ASSERT_EQ(Result(Upload("op=oftreplace&collectionid=77001", ticket, "0 HEAD\r\n0 TRLR\r\n")), "ok");
+    EXPECT_EQ(Count("treesearchcount", "&surname=Ashdown"), "1,1,1");
+    EXPECT_EQ(Count("datasearchcount", "&surname=Ashdown"), "0,0,0");
+}
+
+// A file whose index would pass the limit per file is not searched; indexes past the total
+// are not kept, and are built again at the next search.
+TEST(SearchIndexTest, IndexesStayWithinTheirLimits) {
+    TempDir dir;
+    std::string larger = kSmallFamily;
+    larger.insert(larger.rfind("0 TRLR"), "0 @P6@ INDI\r\n1 NAME Ann Elizabeth /Ashdown/\r\n1 FAMC @F1@\r\n");
+    auto one = GedcomIndex::Build(kSmallFamily, SIZE_MAX)->Bytes();
+    std::vector<fs::path> files;
+    for (const char* name : {"1.ged", "2.ged", "3.ged", "larger.ged"}) {
+        files.push_back(dir.path / name);
+        WriteFile(files.back(), files.size() < 4 ? kSmallFamily : larger);
+    }
+    Collection collection([&] { return files; }, IndexLimits{one, 2 * one});
+    SearchQuery query;
+    query.surname = "ashdown";
+    for (int search = 0; search < 2; ++search) {
+        auto counts = collection.Count(query);
+        EXPECT_EQ(std::tuple(counts.matches, counts.filesMatched, counts.searched), std::tuple(12LL, 3LL, 15LL));
+        EXPECT_EQ(collection.KeptIndexBytes(), 2 * one);
     }
 }
 

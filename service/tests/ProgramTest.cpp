@@ -1,9 +1,5 @@
 // The program as a script starts it: one command, the port on the first line of its output,
 // the demo user seeded from the shipped family, a clean stop on SIGTERM.
-#include <csignal>
-#include <sys/stat.h>
-#include <sys/wait.h>
-
 #include "TestSupport.h"
 
 namespace tarnix::service::test {
@@ -22,7 +18,7 @@ TEST(ProgramTest, StartsSeedsServesAndStops) {
     const std::string seed = TARNIX_SERVICE_SEED_DIR, users = (dir.path / "users").string();
     const std::string log = (dir.path / "stderr.txt").string();
     WriteFile(users, "# passwords kept off the command line\nruth:ruth's secret\n");
-    chmod(users.c_str(), 0600);
+    fs::permissions(users, fs::perms(0600));
     // The shell says its process id first, which the exec'd program keeps.
     std::unique_ptr<FILE, int (*)(FILE*)> out(
         popen(("echo $$; " + Command("--port 0 --data '" + (dir.path / "data").string() + "' --seed '" + seed +
@@ -48,10 +44,8 @@ TEST(ProgramTest, StartsSeedsServesAndStops) {
 
     std::ifstream in(log);
     std::string lines((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(lines.find("demo-pass"), std::string::npos) << lines;
-    int requests = 0;
-    for (auto at = lines.find(" -> 200 ok"); at != std::string::npos; at = lines.find(" -> 200 ok", at + 1)) ++requests;
-    EXPECT_EQ(requests, 6) << lines;
+    EXPECT_NE(lines.find(" GET /vft/gatekeeper.ashx?op=apilogin&username=demo&password=*** -> 200 ok\n"), std::string::npos)
+        << lines;
 }
 
 // A missing --data, a bad number, an unknown option and a user file that others may read each
@@ -60,7 +54,7 @@ TEST(ProgramTest, RefusesBadOptions) {
     TempDir dir;
     auto data = "--data '" + (dir.path / "data").string() + "' ", users = (dir.path / "users").string();
     WriteFile(users, "ruth:ruth's secret\n");
-    chmod(users.c_str(), 0644);
+    fs::permissions(users, fs::perms(0644));
     for (const std::string& arguments : {std::string("--port 0"), data + "--port http", data + "--colour red", data + "--user-file " + users})
         EXPECT_EQ(std::system((Command(arguments) + " >/dev/null 2>&1").c_str()), 2 << 8) << arguments;
 }

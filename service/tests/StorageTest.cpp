@@ -1,7 +1,6 @@
 // What the service keeps on disk: for its own user alone, never a stale export after a race,
 // nothing left behind by a crash or by a failed update of the database.
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include "TestSupport.h"
 
@@ -10,17 +9,9 @@ namespace {
 
 const char* const kNewTree = "0 HEAD\r\n1 NOTE the replacement\r\n0 TRLR\r\n";
 
-class StorageTest : public ServiceTest {
-protected:
-    fs::path Data(const std::string& name = "") { return data_.path / "data" / name; }
-    std::string Exported(const std::string& ticket) { return Body(Download(ticket, "77001")); }
-};
+using StorageTest = ServiceTest;
 
-unsigned Mode(const fs::path& path) {
-    struct stat status {};
-    stat(path.c_str(), &status);
-    return status.st_mode & 0777;
-}
+unsigned Mode(const fs::path& path) { return static_cast<unsigned>(fs::status(path).permissions()); }
 
 // Stored files are for the service's user alone, and a start takes other users' access to its
 // folders and the database away again; it also removes what a crash left (partial files, and files
@@ -32,7 +23,7 @@ TEST_F(StorageTest, FilesStayPrivateAndAStartRemovesTheLeftoversOfACrash) {
     for (const auto& dir : {Data("trees"), Data("files")})
         for (const auto& name : FileNames(dir)) EXPECT_EQ(Mode(dir / name), 0600u) << name;
     EXPECT_EQ(Mode(Data()), 0700u);
-    for (const auto& path : {Data("trees"), Data("files"), Data("tarnix.db")}) chmod(path.c_str(), 0755);
+    for (const auto& path : {Data("trees"), Data("files"), Data("tarnix.db")}) fs::permissions(path, fs::perms(0755));
 
     auto kept = FileNames(Data("trees"));
     auto served = FileNames(Data("files"));
@@ -46,7 +37,7 @@ TEST_F(StorageTest, FilesStayPrivateAndAStartRemovesTheLeftoversOfACrash) {
     EXPECT_EQ(Mode(Data("tarnix.db")), 0600u);
     EXPECT_EQ(FileNames(Data("trees")), kept);
     EXPECT_EQ(FileNames(Data("files")), served);
-    EXPECT_EQ(Exported(Login("demo", "demo-pass")), kNewTree);
+    EXPECT_EQ(Body(Download(Login("demo", "demo-pass"), "77001")), kNewTree);
 }
 
 // A replacement that comes between an export's copy and its commit is exported in its turn; the
@@ -63,7 +54,7 @@ TEST_F(StorageTest, AnExportRacingAReplacementEndsWithTheNewContent) {
     ticket = Login("demo", "demo-pass");
     EXPECT_EQ(Export(ticket, "77001"), "ok");
     ASSERT_TRUE(replaced);
-    EXPECT_EQ(Exported(ticket), kNewTree);
+    EXPECT_EQ(Body(Download(ticket, "77001")), kNewTree);
     EXPECT_EQ(FileNames(Data("files")).size(), 1u);
 }
 

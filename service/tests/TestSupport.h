@@ -2,18 +2,10 @@
 // clock the test moves, and its log lines kept; plus requests formed as the library forms them.
 #pragma once
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <mutex>
-#include <set>
-#include <thread>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <httplib.h>
+#include <httplib.h>  // and with it the sockets, threads, locks and streams used here
 
 #include "Service.h"
 
@@ -29,10 +21,7 @@ struct TempDir {
         if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         path = pattern;
     }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
+    ~TempDir() { std::error_code ignored; fs::remove_all(path, ignored); }
 };
 
 inline void WriteFile(const fs::path& path, const std::string& bytes) {
@@ -83,8 +72,6 @@ inline int Connect(int port) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval timeout{5, 0};
-    setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     if (connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ADD_FAILURE() << "cannot connect";
     return socket;
 }
@@ -142,10 +129,7 @@ protected:
         options.gatekeeper.clock = [this] { return now_.load(); };
         options.connections.maxBody = 100000;
         options.connections.linger = 200ms;
-        options.log = [this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(logMutex_);
-            log_.push_back(line);
-        };
+        options.log = [this](const std::string& line) { std::lock_guard<std::mutex> lock(logMutex_); log_.push_back(line); };
         if (adjust) adjust(options);
         service_ = std::make_unique<Service>(options);
         WriteFile(data_.path / "family.ged", kSmallFamily);
@@ -153,6 +137,7 @@ protected:
         port_ = service_->Start(0);
     }
 
+    fs::path Data(const std::string& name = "") { return data_.path / "data" / name; }
     // Gatekeeper targets: the absolute form that a proxy receives, and the plain path.
     static std::string Absolute(const std::string& query) { return "http://trees.tarnix.example:80" + Plain(query); }
     static std::string Plain(const std::string& query) { return "/vft/gatekeeper.ashx?" + query; }
@@ -164,10 +149,7 @@ protected:
     httplib::Result Get(const std::string& target, const httplib::Headers& headers = {}) {
         return Client().Get(target.c_str(), headers);
     }
-    std::string Body(const std::string& target) {
-        auto answer = Get(target);
-        return answer ? answer->body : "(no answer)";
-    }
+    std::string Body(const std::string& target) { auto answer = Get(target); return answer ? answer->body : "(no answer)"; }
     std::string Ask(const std::string& query) { return Result(Get(Absolute(query))); }
     // A POST as the library's upload sends it: the ticket in the cookie.
     httplib::Result Post(const std::string& query, const std::string& ticket, const std::string& body,
@@ -183,7 +165,7 @@ protected:
         return answer ? ElementText(answer->body, "ATT") : std::string();
     }
     std::string Export(const std::string& ticket, const std::string& tree) {
-        return Ask("op=oftexport&att=" + ticket + "&collectionid=" + tree + "&cobrand=x");
+        return Ask("op=oftexport&att=" + ticket + "&collectionid=" + tree);
     }
     // The export's address, or the result.
     std::string Download(const std::string& ticket, const std::string& tree) {
@@ -195,10 +177,7 @@ protected:
         auto row = list.find("<CollectionID>" + tree + "</CollectionID>");
         return row == std::string::npos ? "(no tree)" : ElementText(list.substr(row), "DownloadStatus");
     }
-    std::vector<std::string> LogLines() {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        return log_;
-    }
+    std::vector<std::string> LogLines() { std::lock_guard<std::mutex> lock(logMutex_); return log_; }
 
     // The service goes first: its threads use the clock and the log.
     TempDir data_;
