@@ -47,8 +47,7 @@ TEST_F(StorageTest, AnExportRacingAReplacementEndsWithTheNewContent) {
     std::atomic<bool> replaced{false};
     Start([&](ServiceOptions& options) {
         options.gatekeeper.beforeExportCommit = [&] {
-            if (!replaced.exchange(true))
-                EXPECT_EQ(Result(Upload("op=oftreplace&collectionid=77001", ticket, kNewTree)), "ok");
+            if (!replaced.exchange(true)) EXPECT_EQ(Result(Upload("op=oftreplace&collectionid=77001", ticket, kNewTree)), "ok");
         };
     });
     ticket = Login("demo", "demo-pass");

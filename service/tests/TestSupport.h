@@ -102,10 +102,8 @@ inline const char* const kSmallFamily =
     "0 HEAD\r\n1 CHAR UTF-8\r\n"
     "0 @P1@ INDI\r\n1 NAME Walter /Ashdown/\r\n1 BIRT\r\n2 DATE 3 APR 1850\r\n2 PLAC Leeds, Yorkshire, England\r\n"
     "1 DEAT\r\n2 DATE 1911\r\n2 PLAC Leeds, Yorkshire, England\r\n1 FAMS @F1@\r\n"
-    "0 @P2@ INDI\r\n1 NAME Ellen Mary /Birch/\r\n1 BIRT\r\n2 DATE 1852\r\n2 PLAC York, Yorkshire, England\r\n"
-    "1 FAMS @F1@\r\n"
-    "0 @P3@ INDI\r\n1 NAME Arthur Walter /Ashdown/\r\n1 BIRT\r\n2 DATE 1875\r\n2 PLAC Leeds, Yorkshire, England\r\n"
-    "1 FAMC @F1@\r\n"
+    "0 @P2@ INDI\r\n1 NAME Ellen Mary /Birch/\r\n1 FAMS @F1@\r\n1 BIRT\r\n2 DATE 1852\r\n2 PLAC York, Yorkshire, England\r\n"
+    "0 @P3@ INDI\r\n1 NAME Arthur Walter /Ashdown/\r\n1 FAMC @F1@\r\n1 BIRT\r\n2 DATE 1875\r\n2 PLAC Leeds, England\r\n"
     "0 @P4@ INDI\r\n1 NAME Rose /Ashdown/\r\n1 CHR\r\n2 DATE 1878\r\n2 PLAC Leeds, Yorkshire, England\r\n"
     "1 BURI\r\n2 DATE 1880\r\n1 FAMC @F1@\r\n"
     "0 @P5@ INDI\r\n1 NAME George /Ashdown/\r\n1 BIRT\r\n2 DATE BET 1848 AND 1851\r\n2 PLAC Hull, Yorkshire, England\r\n"
@@ -123,7 +121,6 @@ protected:
         options.gatekeeper.dataDir = data_.path / "data";
         options.gatekeeper.recordsDir = data_.path / "records";
         options.gatekeeper.exeVersion = "7.2.16";
-        options.gatekeeper.webctlVersion = "3.1.0";
         options.gatekeeper.tarnixVersion = "1.4.2";
         options.gatekeeper.hashIterations = 1000;
         options.gatekeeper.clock = [this] { return now_.load(); };
