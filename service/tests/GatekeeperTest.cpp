@@ -187,7 +187,8 @@ TEST_F(GatekeeperTest, LogsOneLinePerRequestWithoutSecrets) {
     }
 }
 
-// Every rule of the criteria, over the record sets: files that are not GEDCOM are not searched.
+// Every rule of the criteria, over the record sets; a file that is not GEDCOM is not searched, one
+// that changed is read anew.
 TEST_F(GatekeeperTest, SearchCountsHoldEveryRuleInTheRecordSets) {
     WriteFile(data_.path / "records" / "ashdown.ged", kSmallFamily);
     WriteFile(data_.path / "records" / "birch.GED",
@@ -214,6 +215,8 @@ TEST_F(GatekeeperTest, SearchCountsHoldEveryRuleInTheRecordSets) {
     };
     for (const auto& c : cases) EXPECT_EQ(Body(Absolute("op=datasearchcount" + c.query)), c.counts) << c.query;
     EXPECT_EQ(Body(Absolute("op=datasearchcount&birthyear=18x0")), "Error");
+    WriteFile(data_.path / "records" / "ashdown.ged", "0 HEAD\n0 @A@ INDI\n1 NAME Mary /Ashdown/\n0 TRLR\n");
+    EXPECT_EQ(Body(Absolute("op=datasearchcount&surname=Ashdown")), "1,1,2");  // a file changed is read anew
 }
 
 // The tree search reads the public trees alone, and a replaced file anew.

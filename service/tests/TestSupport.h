@@ -77,8 +77,8 @@ inline int Connect(int port) {
 }
 
 // A request sent byte for byte on a connection of its own, and what came back until the
-// service closed it (`closed`) or `wait` was over.
-struct RawAnswer { std::string bytes; bool closed = false; };
+// service closed it (`closed`: with its end, or with a `reset`) or `wait` was over.
+struct RawAnswer { std::string bytes; bool closed = false, reset = false; };
 inline RawAnswer Exchange(int port, const std::string& request, std::chrono::milliseconds wait = 5s) {
     int socket = Connect(port);
     timeval timeout{wait.count() / 1000, static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
@@ -89,7 +89,8 @@ inline RawAnswer Exchange(int port, const std::string& request, std::chrono::mil
     char block[65536];
     ssize_t got;
     while ((got = recv(socket, block, sizeof block, 0)) > 0) answer.bytes.append(block, static_cast<std::size_t>(got));
-    answer.closed = got == 0 || errno == ECONNRESET;
+    answer.reset = got < 0 && errno == ECONNRESET;
+    answer.closed = got == 0 || answer.reset;
     shutdown(socket, SHUT_RDWR);  // ends a sender still waiting
     sender.join();
     close(socket);
