@@ -25,10 +25,8 @@ TEST_F(StorageTest, FilesStayPrivateAndAStartRemovesTheLeftoversOfACrash) {
     EXPECT_EQ(Mode(Data()), 0700u);
     for (const auto& path : {Data("trees"), Data("files"), Data("tarnix.db")}) fs::permissions(path, fs::perms(0755));
 
-    auto kept = FileNames(Data("trees"));
-    auto served = FileNames(Data("files"));
-    served.insert("notes.txt");
     WriteFile(Data("files") / "notes.txt", "the operator's own file");
+    auto kept = FileNames(Data("trees")), served = FileNames(Data("files"));
     const std::string orphan = "0123456789abcdef0123456789abcdef.ged";
     for (const auto& dir : {Data("trees"), Data("files")})
         for (const auto& name : {orphan, orphan + ".part", std::string("notes.txt.part")}) WriteFile(dir / name, "0 HEAD\r\n");
@@ -66,8 +64,7 @@ TEST_F(StorageTest, AFailedUpdateOfTheDatabaseLeavesNoFile) {
                                "CREATE TRIGGER no_update BEFORE UPDATE ON trees BEGIN SELECT RAISE(FAIL, 'x'); END;",
                            nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
-    auto trees = FileNames(Data("trees"));
-    auto files = FileNames(Data("files"));
+    auto trees = FileNames(Data("trees")), files = FileNames(Data("files"));
     EXPECT_EQ(Result(Upload("op=oftcreate&siteid=4102&oftname=New&forvwt=N", ticket, kNewTree)), "80004005");
     EXPECT_EQ(Result(Upload("op=oftreplace&collectionid=77001", ticket, kNewTree)), "80004005");
     EXPECT_EQ(Export(ticket, "77001"), "80004005");

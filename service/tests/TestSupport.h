@@ -99,8 +99,7 @@ inline RawAnswer Exchange(int port, const std::string& request, std::chrono::mil
 
 // A small family: 2 generations of Ashdown in Leeds with a spouse from York, and an unrelated
 // Ashdown in Hull whose birth date is a range.
-inline const char* const kSmallFamily =
-    "0 HEAD\r\n1 CHAR UTF-8\r\n"
+inline const char* const kSmallFamily = "0 HEAD\r\n1 CHAR UTF-8\r\n"
     "0 @P1@ INDI\r\n1 NAME Walter /Ashdown/\r\n1 BIRT\r\n2 DATE 3 APR 1850\r\n2 PLAC Leeds, Yorkshire, England\r\n"
     "1 DEAT\r\n2 DATE 1911\r\n2 PLAC Leeds, Yorkshire, England\r\n1 FAMS @F1@\r\n"
     "0 @P2@ INDI\r\n1 NAME Ellen Mary /Birch/\r\n1 FAMS @F1@\r\n1 BIRT\r\n2 DATE 1852\r\n2 PLAC York, Yorkshire, England\r\n"
@@ -108,8 +107,7 @@ inline const char* const kSmallFamily =
     "0 @P4@ INDI\r\n1 NAME Rose /Ashdown/\r\n1 CHR\r\n2 DATE 1878\r\n2 PLAC Leeds, Yorkshire, England\r\n"
     "1 BURI\r\n2 DATE 1880\r\n1 FAMC @F1@\r\n"
     "0 @P5@ INDI\r\n1 NAME George /Ashdown/\r\n1 BIRT\r\n2 DATE BET 1848 AND 1851\r\n2 PLAC Hull, Yorkshire, England\r\n"
-    "0 @F1@ FAM\r\n1 HUSB @P1@\r\n1 WIFE @P2@\r\n1 CHIL @P3@\r\n1 CHIL @P4@\r\n"
-    "0 TRLR\r\n";
+    "0 @F1@ FAM\r\n1 HUSB @P1@\r\n1 WIFE @P2@\r\n1 CHIL @P3@\r\n1 CHIL @P4@\r\n0 TRLR\r\n";
 
 // The demo user owns site 4101 with tree 77001 (the small family, public) and the empty site 4102.
 class ServiceTest : public ::testing::Test {
@@ -142,6 +140,7 @@ protected:
     httplib::Client Client() {
         httplib::Client client("127.0.0.1", port_);
         client.set_url_encode(false);
+        client.set_read_timeout(5, 0);  // a service that holds an answer fails the test, in bounded time
         return client;
     }
     httplib::Result Get(const std::string& target, const httplib::Headers& headers = {}) {
