@@ -91,7 +91,7 @@ TEST_F(HostileClientTest, SlowHeadsCannotHoldTheService) {
     for (int socket : slow) close(socket);
     other.join();
 
-    Start([](ServiceOptions& options) { options.connections.headTimeout = 30s; });
+    Start([](ServiceOptions& options) { options.connections.headTimeout = 5s; });
     for (int& socket : slow) socket = Connect(port_);
     std::this_thread::sleep_for(100ms);
     auto start = Clock::now();
