@@ -38,8 +38,9 @@ TEST_F(AnswerTest, StatusFollowsOkErrorAndHresultOfOneDocument) {
         {error("0"), E_FAIL}, {error("1"), E_FAIL}, {error("8000000A"), E_FAIL},
         // Nothing usable: no digits, more than 32 bits, no hresult child of the error, no error; or a
         // zero byte, which XML holds none of, and which must not end the answer early.
-        {error(""), E_INVALIDARG}, {error("0x"), E_INVALIDARG}, {error("180004005"), E_INVALIDARG}, {"<r/>", E_INVALIDARG},
-        {"<r><error><x><hresult>1</hresult></x></error></r>", E_INVALIDARG}, {std::string("<r><ok/></r>\0<x/>", 17), E_INVALIDARG},
+        {error(""), E_INVALIDARG}, {error("<b>1</b>"), E_INVALIDARG}, {error("0x"), E_INVALIDARG},
+        {error("180004005"), E_INVALIDARG}, {"<r/>", E_INVALIDARG}, {"<r><error><x><hresult>1</hresult></x></error></r>", E_INVALIDARG},
+        {std::string("<r><ok/></r>\0<x/>", 17), E_INVALIDARG},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, GuardHr([&] {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "TestFiles.h"
 #include "transport/FileStream.h"
@@ -35,9 +36,9 @@ TEST(FileStream, SeeksReadsResizesAndTellsAHostWhatItIs) {
     STATSTG stat;
     FillMemory(&stat, sizeof stat, 0xCD);
     ASSERT_EQ(S_OK, stream->Stat(&stat, STATFLAG_DEFAULT));
-    EXPECT_EQ(nullptr, stat.pwcsName);
-    EXPECT_EQ(static_cast<DWORD>(STGTY_STREAM), stat.type);
-    EXPECT_EQ(4u, stat.cbSize.QuadPart);
+    EXPECT_EQ(std::make_tuple(static_cast<LPOLESTR>(nullptr), static_cast<DWORD>(STGTY_STREAM), 4ull, 0ul),
+              std::make_tuple(stat.pwcsName, stat.type, stat.cbSize.QuadPart,
+                              stat.grfMode | stat.grfLocksSupported | stat.clsid.Data1 | stat.grfStateBits | stat.reserved));
     EXPECT_NE(0u, stat.mtime.dwLowDateTime | stat.mtime.dwHighDateTime);
     for (const IID* iid : {&IID_IStream, &IID_IUnknown, &IID_ISequentialStream}) {
         void* out = &stat;
