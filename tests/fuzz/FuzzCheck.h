@@ -4,10 +4,5 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition)                                                                   \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "property broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort();                                                                      \
-        }                                                                                      \
-    } while (0)
+#define FUZZ_CHECK(condition) \
+    ((condition) ? (void)0 : (std::fprintf(stderr, "property broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__), std::abort()))
