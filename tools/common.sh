@@ -1,12 +1,13 @@
 # Shared by the install, test and demo scripts: building both architectures, telling whether this
 # machine can run the x86 build, and a private, warm Wine per build (one prefix and one
 # wineserver each) on one X display. Source it; call tarnix_stop_wine (an EXIT trap does) to
-# stop what tarnix_start_wine started, by process id.
+# stop what tarnix_start_wine started: each prefix's wineserver, then the display.
 
 TARNIX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TARNIX_BUILD=${TARNIX_BUILD:-$TARNIX_ROOT/build}
 TARNIX_XVFB_PID=
-declare -A TARNIX_WINESERVER_PIDS=()
+# The prefixes whose wineserver this shell started (the servers are not its children).
+TARNIX_WINE_PREFIXES=()
 
 # The 32-bit Wine's loader. Once it is installed, `wine` starts it first, and a 64-bit prefix
 # made without it fails every program ("could not load kernel32.dll").
@@ -126,15 +127,13 @@ tarnix_start_wine() {
   [ -x "$TARNIX_WINE32_LOADER" ] && made="with wine32"
   if [ -d "$WINEPREFIX" ] && [ "$(cat "$WINEPREFIX/tarnix-made" 2>/dev/null)" != "$made" ]; then
     tarnix_log "the $arch Wine prefix was not made $made: making it again"
-    wineserver -k </dev/null >/dev/null 2>&1 || true
+    tarnix_stop_wineserver "$WINEPREFIX" || return 1
     rm -rf "$WINEPREFIX"
   fi
   [ -f "$WINEPREFIX/system.reg" ] || tarnix_log "making the $arch Wine prefix"
   mkdir -p "$WINEPREFIX"
 
-  # Wine's service processes must not inherit our pipes, or whoever reads them waits forever.
-  wineserver -p </dev/null >/dev/null 2>&1 &
-  TARNIX_WINESERVER_PIDS[$arch]=$!
+  tarnix_start_wineserver || return 1
   wine wineboot --init </dev/null >/dev/null 2>&1 || return 1
   # Let Wine draw captions and frames itself: Xvfb has no window manager.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 || return 1
@@ -157,17 +156,50 @@ tarnix_start_wine() {
   echo "$made" >"$WINEPREFIX/tarnix-made"
 }
 
+# Starts a persistent wineserver for $WINEPREFIX, ready when this returns: wineserver binds and
+# listens on its socket, then forks into the background, and the command returns once the child
+# holds the socket (measured with Wine 8.0: 15-50 ms, the server a child of init, so `$!` of a
+# backgrounded call is never its id; a second start on the same prefix returns 2). With a file,
+# the server traces every request into it (-d1). Its output goes to /dev/null or the trace, never
+# to our pipes: Wine's processes must not inherit them, or whoever reads them waits forever.
+tarnix_start_wineserver() {
+  local trace=${1:-/dev/null} debug= status=0 prefix
+  [ -n "${1:-}" ] && debug=-d1
+  mkdir -p "$WINEPREFIX"
+  prefix=$(cd "$WINEPREFIX" && pwd)
+  wineserver -p $debug </dev/null >/dev/null 2>"$trace" || status=$?
+  if [ "$status" -eq 2 ]; then
+    # A server of this build's prefix outlived an earlier run: ours from now on.
+    tarnix_log "a wineserver already serves $prefix: stopping it"
+    tarnix_stop_wineserver "$prefix" || return 1
+    status=0
+    wineserver -p $debug </dev/null >/dev/null 2>"$trace" || status=$?
+  fi
+  [ "$status" -eq 0 ] || { echo "wineserver did not start for $prefix (status $status)" >&2; return 1; }
+  [[ " ${TARNIX_WINE_PREFIXES[*]} " == *" $prefix "* ]] || TARNIX_WINE_PREFIXES+=("$prefix")
+}
+
+# Stops the wineserver of prefix $1, and with it every Wine process of that prefix, and returns
+# once it is gone. `wineserver -k` interrupts the server and waits until it lets go of its lock,
+# killing it outright when it holds on for some 10 s (here it is gone in about 0.8 s);
+# `wineserver -w` then returns once the lock is free, at once when no server runs. Bounded, for a
+# server that does not let go.
+tarnix_stop_wineserver() {
+  WINEPREFIX=$1 wineserver -k </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX=$1 timeout 20 wineserver -w </dev/null >/dev/null 2>&1 ||
+    { echo "the wineserver of $1 did not stop" >&2; return 1; }
+}
+
 tarnix_stop_wine() {
-  local arch
-  for arch in "${!TARNIX_WINESERVER_PIDS[@]}"; do
-    WINEPREFIX=$TARNIX_BUILD/$arch/wineprefix wineserver -k </dev/null >/dev/null 2>&1 || true
-    kill "${TARNIX_WINESERVER_PIDS[$arch]}" 2>/dev/null || true
-    wait "${TARNIX_WINESERVER_PIDS[$arch]}" 2>/dev/null || true
+  local prefix status=0
+  for prefix in "${TARNIX_WINE_PREFIXES[@]}"; do
+    tarnix_stop_wineserver "$prefix" || status=1
   done
-  TARNIX_WINESERVER_PIDS=()
+  TARNIX_WINE_PREFIXES=()
   if [ -n "$TARNIX_XVFB_PID" ]; then
     kill "$TARNIX_XVFB_PID" 2>/dev/null || true
     wait "$TARNIX_XVFB_PID" 2>/dev/null || true
   fi
   TARNIX_XVFB_PID=
+  return $status
 }

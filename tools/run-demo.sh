@@ -17,7 +17,7 @@ stop_all() {
     kill "$service_pid" 2>/dev/null || true
     wait "$service_pid" 2>/dev/null || true
   fi
-  tarnix_stop_wine
+  tarnix_stop_wine || true
   rm -rf "$work"
 }
 trap stop_all EXIT

@@ -66,7 +66,7 @@ bash "$TARNIX_ROOT/tools/run-fuzz.sh" "${TARNIX_FUZZ_SECONDS:-5}" || status=1
 # End to end: the demonstration's session of the command-line host through tarnix.dll against
 # the real local service; it fails on any failed command or a file that does not come back whole.
 tarnix_log "end to end: the demonstration (log in $TARNIX_BUILD/demo.log)"
-tarnix_stop_wine
+tarnix_stop_wine || status=1
 if bash "$TARNIX_ROOT/tools/run-demo.sh" >"$TARNIX_BUILD/demo.log" 2>&1; then
   echo "end to end: $(grep -c '^\$ tarnix' "$TARNIX_BUILD/demo.log") commands of the host, all as expected"
 else
