@@ -66,15 +66,28 @@ tarnix_configure() {
   fi
 }
 
+# Installs what is missing (tools/install-deps.sh; `bench` adds what the benchmarks need).
+# Nothing with TARNIX_PREPARED=1: a script run by another that has installed and built already
+# (the test command runs the release, fuzz and demo scripts so) takes the machine as it is.
+tarnix_install_deps() {
+  [ "${TARNIX_PREPARED:-0}" = 1 ] && return 0
+  bash "$TARNIX_ROOT/tools/install-deps.sh" "$@"
+}
+
+# Configures and builds both architectures into $TARNIX_BUILD: every target and then the local
+# service, or only the given targets (and what they need). Nothing with TARNIX_PREPARED=1.
 tarnix_build() {
-  local arch
+  local arch what=
+  [ "${TARNIX_PREPARED:-0}" = 1 ] && return 0
+  [ $# -gt 0 ] && what=" ($*)"
   for arch in i686 x86_64; do
     tarnix_configure "$arch" || { echo "configuring $arch failed" >&2; return 1; }
-    tarnix_log "building $arch"
-    cmake --build "$TARNIX_BUILD/$arch" -j "$(nproc)" -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
+    tarnix_log "building $arch$what"
+    cmake --build "$TARNIX_BUILD/$arch" ${1:+--target "$@"} -j "$(nproc)" -- --no-print-directory |
+      grep -vE '^\[ *[0-9]+%\]' || true
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $arch failed" >&2; return 1; }
   done
-  tarnix_build_service
+  [ $# -gt 0 ] || tarnix_build_service
 }
 
 # The local online-tree service (service/) is a native Linux program: the system g++, no mingw.

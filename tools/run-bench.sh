@@ -27,18 +27,13 @@ done
 rounds() { echo $(($1 * scale)); }
 wanted() { [ -z "$only" ] || [ "$only" = "$1" ]; }
 
-bash "$TARNIX_ROOT/tools/install-deps.sh" bench
+tarnix_install_deps bench
+# tarnix_bench and what it needs, tarnix.dll among it.
+tarnix_build tarnix_bench
 
 archs=(x86_64)
 x86_obstacle=$(tarnix_x86_obstacle)
 [ -n "$x86_obstacle" ] || archs+=(i686)
-for arch in "${archs[@]}"; do
-  build=$TARNIX_BUILD/$arch
-  tarnix_configure "$arch" || { echo "configuring $arch failed" >&2; exit 1; }
-  tarnix_log "building tarnix.dll and tarnix_bench ($arch)"
-  cmake --build "$build" --target tarnix_bench -j "$(nproc)" -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
-  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $arch failed" >&2; exit 1; }
-done
 
 work=$(mktemp -d /tmp/tarnix-bench.XXXXXX)
 nginx_pid=

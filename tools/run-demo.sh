@@ -7,7 +7,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-bash "$TARNIX_ROOT/tools/install-deps.sh"
+tarnix_install_deps
 tarnix_build
 
 service_pid=
