@@ -101,6 +101,18 @@ tarnix_build_service() {
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of the service failed" >&2; return 1; }
 }
 
+# The project's version, set once in CMakeLists.txt, and the release folder that
+# tools/make-release.sh makes of it (its zip beside it, with .zip added).
+tarnix_version() {
+  sed -n 's/^project(tarnix VERSION \([0-9.]*\).*/\1/p' "$TARNIX_ROOT/CMakeLists.txt"
+}
+tarnix_release_dir() {
+  local version
+  version=$(tarnix_version)
+  [ -n "$version" ] || { echo "no project version in CMakeLists.txt" >&2; return 1; }
+  echo "$TARNIX_BUILD/release/tarnix-$version"
+}
+
 # Points wine at the prefix of one build: i686 (a 32-bit prefix) or x86_64.
 tarnix_use_wine() {
   export WINEPREFIX=$TARNIX_BUILD/$1/wineprefix

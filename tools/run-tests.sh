@@ -51,8 +51,7 @@ release_x86=no
 [ -z "$x86_obstacle" ] && release_x86=yes
 source "$TARNIX_ROOT/tools/release-check.sh"
 if TARNIX_PREPARED=1 bash "$TARNIX_ROOT/tools/make-release.sh" >"$TARNIX_BUILD/make-release.log" 2>&1; then
-  release_dir=$(sed -n 's/^== release: \(.*\) and .*/\1/p' "$TARNIX_BUILD/make-release.log")
-  tarnix_check_release "$release_dir" "$release_x86" || status=1
+  tarnix_check_release "$(tarnix_release_dir)" "$release_x86" || status=1
 else
   echo "release: making the release folder failed:"
   tail -20 "$TARNIX_BUILD/make-release.log"
