@@ -113,6 +113,46 @@ tarnix_release_dir() {
   echo "$TARNIX_BUILD/release/tarnix-$version"
 }
 
+# The local online-tree service of $TARNIX_BUILD/service on a free port, with the data folder
+# $1/data (and the options after $1), its first line in $1/service.out and its log in
+# $1/service.log. Ready when this returns: the service prints "listening on 127.0.0.1:PORT" once
+# it accepts connections, and TARNIX_SERVICE_ADDRESS then holds that address. Fails, showing its
+# log, when it ends or has not said so within 10 s. One at a time; tarnix_stop_service stops it
+# by its process id (it does not fork).
+TARNIX_SERVICE_PID=
+TARNIX_SERVICE_ADDRESS=
+tarnix_start_service() {
+  local work=$1
+  shift
+  mkdir -p "$work/data"
+  "$TARNIX_BUILD/service/tarnix-service" --port 0 --data "$work/data" "$@" \
+    </dev/null >"$work/service.out" 2>"$work/service.log" &
+  TARNIX_SERVICE_PID=$!
+  TARNIX_SERVICE_ADDRESS=
+  for _ in $(seq 100); do
+    # A whole first line, or nothing yet.
+    if [ "$(wc -l <"$work/service.out")" -ge 1 ]; then
+      TARNIX_SERVICE_ADDRESS=$(sed -n '1s/^listening on \([0-9.]*:[0-9]*\)$/\1/p' "$work/service.out")
+      break
+    fi
+    kill -0 "$TARNIX_SERVICE_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$TARNIX_SERVICE_ADDRESS" ] && return 0
+  echo "the local service did not start:" >&2
+  cat "$work/service.out" "$work/service.log" >&2
+  tarnix_stop_service
+  return 1
+}
+
+tarnix_stop_service() {
+  [ -n "$TARNIX_SERVICE_PID" ] || return 0
+  kill "$TARNIX_SERVICE_PID" 2>/dev/null || true
+  wait "$TARNIX_SERVICE_PID" 2>/dev/null || true
+  TARNIX_SERVICE_PID=
+  TARNIX_SERVICE_ADDRESS=
+}
+
 # Points wine at the prefix of one build: i686 (a 32-bit prefix) or x86_64.
 tarnix_use_wine() {
   export WINEPREFIX=$TARNIX_BUILD/$1/wineprefix

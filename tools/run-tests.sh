@@ -15,7 +15,7 @@ tarnix_build
 # The release, fuzz and demo scripts run below with TARNIX_PREPARED=1: they take what is
 # installed and built here as it is.
 
-trap tarnix_stop_wine EXIT
+trap 'tarnix_stop_service; tarnix_stop_wine' EXIT
 status=0
 
 tarnix_start_wine x86_64 || { echo "Wine does not run 64-bit programs in $WINEPREFIX" >&2; exit 1; }
