@@ -1,12 +1,13 @@
 # Shared by the install, test and demo scripts: building both architectures, telling whether this
 # machine can run the x86 build, and a private, warm Wine per build (one prefix and one
 # wineserver each) on one X display. Source it; call tarnix_stop_wine (an EXIT trap does) to
-# stop what tarnix_start_wine started, by process id.
+# stop what tarnix_start_wine started: each prefix's wineserver, then the display.
 
 TARNIX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TARNIX_BUILD=${TARNIX_BUILD:-$TARNIX_ROOT/build}
 TARNIX_XVFB_PID=
-declare -A TARNIX_WINESERVER_PIDS=()
+# The prefixes whose wineserver this shell started (the servers are not its children).
+TARNIX_WINE_PREFIXES=()
 
 # The 32-bit Wine's loader. Once it is installed, `wine` starts it first, and a 64-bit prefix
 # made without it fails every program ("could not load kernel32.dll").
@@ -65,15 +66,28 @@ tarnix_configure() {
   fi
 }
 
+# Installs what is missing (tools/install-deps.sh; `bench` adds what the benchmarks need).
+# Nothing with TARNIX_PREPARED=1: a script run by another that has installed and built already
+# (the test command runs the release, fuzz and demo scripts so) takes the machine as it is.
+tarnix_install_deps() {
+  [ "${TARNIX_PREPARED:-0}" = 1 ] && return 0
+  bash "$TARNIX_ROOT/tools/install-deps.sh" "$@"
+}
+
+# Configures and builds both architectures into $TARNIX_BUILD: every target and then the local
+# service, or only the given targets (and what they need). Nothing with TARNIX_PREPARED=1.
 tarnix_build() {
-  local arch
+  local arch what=
+  [ "${TARNIX_PREPARED:-0}" = 1 ] && return 0
+  [ $# -gt 0 ] && what=" ($*)"
   for arch in i686 x86_64; do
     tarnix_configure "$arch" || { echo "configuring $arch failed" >&2; return 1; }
-    tarnix_log "building $arch"
-    cmake --build "$TARNIX_BUILD/$arch" -j "$(nproc)" -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
+    tarnix_log "building $arch$what"
+    cmake --build "$TARNIX_BUILD/$arch" ${1:+--target "$@"} -j "$(nproc)" -- --no-print-directory |
+      grep -vE '^\[ *[0-9]+%\]' || true
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $arch failed" >&2; return 1; }
   done
-  tarnix_build_service
+  [ $# -gt 0 ] || tarnix_build_service
 }
 
 # The local online-tree service (service/) is a native Linux program: the system g++, no mingw.
@@ -85,6 +99,58 @@ tarnix_build_service() {
   tarnix_log "building service"
   cmake --build "$TARNIX_BUILD/service" -j 2 -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of the service failed" >&2; return 1; }
+}
+
+# The project's version, set once in CMakeLists.txt, and the release folder that
+# tools/make-release.sh makes of it (its zip beside it, with .zip added).
+tarnix_version() {
+  sed -n 's/^project(tarnix VERSION \([0-9.]*\).*/\1/p' "$TARNIX_ROOT/CMakeLists.txt"
+}
+tarnix_release_dir() {
+  local version
+  version=$(tarnix_version)
+  [ -n "$version" ] || { echo "no project version in CMakeLists.txt" >&2; return 1; }
+  echo "$TARNIX_BUILD/release/tarnix-$version"
+}
+
+# The local online-tree service of $TARNIX_BUILD/service on a free port, with the data folder
+# $1/data (and the options after $1), its first line in $1/service.out and its log in
+# $1/service.log. Ready when this returns: the service prints "listening on 127.0.0.1:PORT" once
+# it accepts connections, and TARNIX_SERVICE_ADDRESS then holds that address. Fails, showing its
+# log, when it ends or has not said so within 10 s. One at a time; tarnix_stop_service stops it
+# by its process id (it does not fork).
+TARNIX_SERVICE_PID=
+TARNIX_SERVICE_ADDRESS=
+tarnix_start_service() {
+  local work=$1
+  shift
+  mkdir -p "$work/data"
+  "$TARNIX_BUILD/service/tarnix-service" --port 0 --data "$work/data" "$@" \
+    </dev/null >"$work/service.out" 2>"$work/service.log" &
+  TARNIX_SERVICE_PID=$!
+  TARNIX_SERVICE_ADDRESS=
+  for _ in $(seq 100); do
+    # A whole first line, or nothing yet.
+    if [ "$(wc -l <"$work/service.out")" -ge 1 ]; then
+      TARNIX_SERVICE_ADDRESS=$(sed -n '1s/^listening on \([0-9.]*:[0-9]*\)$/\1/p' "$work/service.out")
+      break
+    fi
+    kill -0 "$TARNIX_SERVICE_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$TARNIX_SERVICE_ADDRESS" ] && return 0
+  echo "the local service did not start:" >&2
+  cat "$work/service.out" "$work/service.log" >&2
+  tarnix_stop_service
+  return 1
+}
+
+tarnix_stop_service() {
+  [ -n "$TARNIX_SERVICE_PID" ] || return 0
+  kill "$TARNIX_SERVICE_PID" 2>/dev/null || true
+  wait "$TARNIX_SERVICE_PID" 2>/dev/null || true
+  TARNIX_SERVICE_PID=
+  TARNIX_SERVICE_ADDRESS=
 }
 
 # Points wine at the prefix of one build: i686 (a 32-bit prefix) or x86_64.
@@ -126,15 +192,13 @@ tarnix_start_wine() {
   [ -x "$TARNIX_WINE32_LOADER" ] && made="with wine32"
   if [ -d "$WINEPREFIX" ] && [ "$(cat "$WINEPREFIX/tarnix-made" 2>/dev/null)" != "$made" ]; then
     tarnix_log "the $arch Wine prefix was not made $made: making it again"
-    wineserver -k </dev/null >/dev/null 2>&1 || true
+    tarnix_stop_wineserver "$WINEPREFIX" || return 1
     rm -rf "$WINEPREFIX"
   fi
   [ -f "$WINEPREFIX/system.reg" ] || tarnix_log "making the $arch Wine prefix"
   mkdir -p "$WINEPREFIX"
 
-  # Wine's service processes must not inherit our pipes, or whoever reads them waits forever.
-  wineserver -p </dev/null >/dev/null 2>&1 &
-  TARNIX_WINESERVER_PIDS[$arch]=$!
+  tarnix_start_wineserver || return 1
   wine wineboot --init </dev/null >/dev/null 2>&1 || return 1
   # Let Wine draw captions and frames itself: Xvfb has no window manager.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 || return 1
@@ -157,17 +221,50 @@ tarnix_start_wine() {
   echo "$made" >"$WINEPREFIX/tarnix-made"
 }
 
+# Starts a persistent wineserver for $WINEPREFIX, ready when this returns: wineserver binds and
+# listens on its socket, then forks into the background, and the command returns once the child
+# holds the socket (measured with Wine 8.0: 15-50 ms, the server a child of init, so `$!` of a
+# backgrounded call is never its id; a second start on the same prefix returns 2). With a file,
+# the server traces every request into it (-d1). Its output goes to /dev/null or the trace, never
+# to our pipes: Wine's processes must not inherit them, or whoever reads them waits forever.
+tarnix_start_wineserver() {
+  local trace=${1:-/dev/null} debug= status=0 prefix
+  [ -n "${1:-}" ] && debug=-d1
+  mkdir -p "$WINEPREFIX"
+  prefix=$(cd "$WINEPREFIX" && pwd)
+  wineserver -p $debug </dev/null >/dev/null 2>"$trace" || status=$?
+  if [ "$status" -eq 2 ]; then
+    # A server of this build's prefix outlived an earlier run: ours from now on.
+    tarnix_log "a wineserver already serves $prefix: stopping it"
+    tarnix_stop_wineserver "$prefix" || return 1
+    status=0
+    wineserver -p $debug </dev/null >/dev/null 2>"$trace" || status=$?
+  fi
+  [ "$status" -eq 0 ] || { echo "wineserver did not start for $prefix (status $status)" >&2; return 1; }
+  [[ " ${TARNIX_WINE_PREFIXES[*]} " == *" $prefix "* ]] || TARNIX_WINE_PREFIXES+=("$prefix")
+}
+
+# Stops the wineserver of prefix $1, and with it every Wine process of that prefix, and returns
+# once it is gone. `wineserver -k` interrupts the server and waits until it lets go of its lock,
+# killing it outright when it holds on for some 10 s (here it is gone in about 0.8 s);
+# `wineserver -w` then returns once the lock is free, at once when no server runs. Bounded, for a
+# server that does not let go.
+tarnix_stop_wineserver() {
+  WINEPREFIX=$1 wineserver -k </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX=$1 timeout 20 wineserver -w </dev/null >/dev/null 2>&1 ||
+    { echo "the wineserver of $1 did not stop" >&2; return 1; }
+}
+
 tarnix_stop_wine() {
-  local arch
-  for arch in "${!TARNIX_WINESERVER_PIDS[@]}"; do
-    WINEPREFIX=$TARNIX_BUILD/$arch/wineprefix wineserver -k </dev/null >/dev/null 2>&1 || true
-    kill "${TARNIX_WINESERVER_PIDS[$arch]}" 2>/dev/null || true
-    wait "${TARNIX_WINESERVER_PIDS[$arch]}" 2>/dev/null || true
+  local prefix status=0
+  for prefix in "${TARNIX_WINE_PREFIXES[@]}"; do
+    tarnix_stop_wineserver "$prefix" || status=1
   done
-  TARNIX_WINESERVER_PIDS=()
+  TARNIX_WINE_PREFIXES=()
   if [ -n "$TARNIX_XVFB_PID" ]; then
     kill "$TARNIX_XVFB_PID" 2>/dev/null || true
     wait "$TARNIX_XVFB_PID" 2>/dev/null || true
   fi
   TARNIX_XVFB_PID=
+  return $status
 }

@@ -11,25 +11,24 @@
 #   docs/html/          API documentation generated from the header
 #   examples/           short C and C++ hosts
 #   README.md, CHANGELOG.md
-# The version is the build's project version; the changelog's top entry must name it.
+# The version is the build's project version; the changelog's top entry must name it. The folder
+# is tarnix_release_dir of tools/common.sh, where callers find it. It is made of the builds in
+# $TARNIX_BUILD, which this installs and builds first unless TARNIX_PREPARED=1 says the caller
+# has (the test command does).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-# The test command has just installed and built everything.
-if [ -z "${TARNIX_SKIP_BUILD:-}" ]; then
-  bash "$TARNIX_ROOT/tools/install-deps.sh"
-  tarnix_build
-fi
+tarnix_install_deps
+tarnix_build
 
-version=$(sed -n 's/^project(tarnix VERSION \([0-9.]*\).*/\1/p' "$TARNIX_ROOT/CMakeLists.txt")
-[ -n "$version" ] || { echo "no project version in CMakeLists.txt" >&2; exit 1; }
+release=$(tarnix_release_dir)
+version=$(tarnix_version)
 top=$(sed -n 's/^## \([0-9][0-9.]*\).*/\1/p' "$TARNIX_ROOT/CHANGELOG.md" | head -n1)
 [ "$top" = "$version" ] || { echo "CHANGELOG.md's top entry is '$top', the project version is $version" >&2; exit 1; }
 header_version=$(sed -n 's/^#define TARNIX_VERSION_STRING "\(.*\)"/\1/p' "$TARNIX_BUILD/x86_64/include/tarnix_version.h")
 [ "$header_version" = "$version" ] || { echo "the built header says $header_version, not $version" >&2; exit 1; }
 
-name=tarnix-$version
-release=$TARNIX_BUILD/release/$name
+name=${release##*/}
 rm -rf "$release" "$release.zip"
 mkdir -p "$release/include" "$release/cmake" "$release/examples"
 tarnix_log "making $name"
@@ -72,5 +71,5 @@ TARNIX_DOCS_OUT=$release/docs TARNIX_DOCS_INPUT=$release/include \
   TARNIX_DOCS_EXAMPLES=$TARNIX_ROOT/docs/examples \
   doxygen "$TARNIX_ROOT/docs/Doxyfile"
 
-(cd "$TARNIX_BUILD/release" && rm -f "$name.zip" && zip -qr "$name.zip" "$name")
+(cd "${release%/*}" && rm -f "$name.zip" && zip -qr "$name.zip" "$name")
 tarnix_log "release: $release and $release.zip"

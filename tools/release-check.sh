@@ -10,6 +10,8 @@
 #   - each PDB is the one its binary names, with the binary's GUID and age, and a debugger
 #     reading it finds every export of tarnix.dll, by its address, in its function and source
 #     line (and tarnix.exe's main).
+# It starts the local online-tree service for the example hosts (tarnix_start_service) and stops
+# it before it returns; every program it runs under Wine is bounded in time.
 
 # What a binary's debug directory names: "PDB-FILE-NAME {GUID} AGE", the GUID written as
 # llvm-pdbutil writes a PDB's.
@@ -69,18 +71,19 @@ tarnix_check_pdbs() {
 }
 
 tarnix_check_release() {
-  local release status=0 arch dir out service_pid= work address run_x86 guid age count
+  local release status=0 arch dir out work address run_x86 guid age count
   release=$(cd "$1" && pwd)
   run_x86=${2:-no}
   work=$(mktemp -d)
 
-  "$TARNIX_BUILD/service/tarnix-service" --port 0 --data "$work/data" \
-    --seed "$TARNIX_ROOT/service/seed/haverfield.ged" >"$work/service.out" 2>"$work/service.log" &
-  service_pid=$!
   mkdir -p "$work/data/files"
   head -c 300000 /dev/zero | tr '\0' 'g' >"$work/data/files/sample.bin"
-  for _ in $(seq 100); do grep -q 'listening on' "$work/service.out" 2>/dev/null && break; sleep 0.1; done
-  address=$(sed -n 's/^listening on \([0-9.:]*\).*/\1/p' "$work/service.out" | head -n1)
+  if ! tarnix_start_service "$work" --seed "$TARNIX_ROOT/service/seed/haverfield.ged" 2>&1; then
+    echo "release: the local service did not start: the release is not checked"
+    rm -rf "$work"
+    return 1
+  fi
+  address=$TARNIX_SERVICE_ADDRESS
 
   for arch in x86_64 i686; do
     [ "$arch" = i686 ] && dir=x86 || dir=x64
@@ -102,8 +105,8 @@ tarnix_check_release() {
       tarnix_use_wine "$arch"
       export TARNIX_SERVICE=$address
       cd "$out"
-      wine sign_in_and_list_trees.exe demo demo-pass </dev/null | tr -d '\r' | grep -q 'OFTName="Haverfield family tree"' &&
-        wine download_with_progress.exe "$address" /files/sample.bin </dev/null | tr -d '\r' |
+      timeout 120 wine sign_in_and_list_trees.exe demo demo-pass </dev/null | tr -d '\r' | grep -q 'OFTName="Haverfield family tree"' &&
+        timeout 120 wine download_with_progress.exe "$address" /files/sample.bin </dev/null | tr -d '\r' |
           grep -qx 'downloaded 300000 bytes'
     ) && echo "release: example hosts ran for $dir against the local service" ||
       { echo "release: the example hosts failed for $dir"; status=1; }
@@ -130,7 +133,7 @@ tarnix_check_release() {
     echo "release: tarnix.lib links for x86 with lld-link and its default safe exception handler checks"
     if [ "$run_x86" = yes ]; then
       cp "$release/x86/bin/tarnix.dll" "$out/"
-      (tarnix_use_wine i686 && cd "$out" && wine host.exe </dev/null) &&
+      (tarnix_use_wine i686 && cd "$out" && timeout 120 wine host.exe </dev/null) &&
         echo "release: the MSVC-style host ran" || { echo "release: the MSVC-style host failed"; status=1; }
     fi
   else
@@ -138,8 +141,7 @@ tarnix_check_release() {
     status=1
   fi
 
-  kill "$service_pid" 2>/dev/null || true
-  wait "$service_pid" 2>/dev/null || true
+  tarnix_stop_service
   rm -rf "$work"
   return $status
 }

@@ -5,8 +5,8 @@
 # temporary folder, and runs every benchmark under a private Wine: on the x64 build, then on the
 # x86 build where this machine runs 32-bit programs (TARNIX_NO_X86=1 skips it). Each build's
 # ratios come out as one table, written with the wineserver request counts to
-# build/bench/results.md (the whole output in build/bench/output.txt). It stops what it started
-# by process id.
+# build/bench/results.md (the whole output in build/bench/output.txt). It stops what it started:
+# nginx by its process id, each build's wineserver with `wineserver -k` for its prefix.
 #
 #   bash tools/run-bench.sh [--rounds-scale N] [--only BENCHMARK]
 #   (N multiplies every benchmark's rounds; BENCHMARK is download, query, search-pool, upload,
@@ -27,18 +27,13 @@ done
 rounds() { echo $(($1 * scale)); }
 wanted() { [ -z "$only" ] || [ "$only" = "$1" ]; }
 
-bash "$TARNIX_ROOT/tools/install-deps.sh" bench
+tarnix_install_deps bench
+# tarnix_bench and what it needs, tarnix.dll among it.
+tarnix_build tarnix_bench
 
 archs=(x86_64)
 x86_obstacle=$(tarnix_x86_obstacle)
 [ -n "$x86_obstacle" ] || archs+=(i686)
-for arch in "${archs[@]}"; do
-  build=$TARNIX_BUILD/$arch
-  tarnix_configure "$arch" || { echo "configuring $arch failed" >&2; exit 1; }
-  tarnix_log "building tarnix.dll and tarnix_bench ($arch)"
-  cmake --build "$build" --target tarnix_bench -j "$(nproc)" -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
-  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $arch failed" >&2; exit 1; }
-done
 
 work=$(mktemp -d /tmp/tarnix-bench.XXXXXX)
 nginx_pid=
@@ -47,7 +42,7 @@ stop_all() {
     kill "$nginx_pid" 2>/dev/null || true
     wait "$nginx_pid" 2>/dev/null || true
   fi
-  tarnix_stop_wine
+  tarnix_stop_wine || true
   rm -rf "$work"
 }
 trap stop_all EXIT
@@ -167,12 +162,10 @@ count_calls() {
 # twice the work and one with the work once, so that starting the program cancels out.
 count_all_calls() {
   tarnix_log "$label: wineserver requests, from the server's trace"
-  WINEPREFIX=$TARNIX_BUILD/$arch/wineprefix wineserver -k </dev/null >/dev/null 2>&1 || true
-  wait "${TARNIX_WINESERVER_PIDS[$arch]}" 2>/dev/null || true
+  # The build's warm server makes way for one that traces; it is ready when started.
+  tarnix_stop_wineserver "$WINEPREFIX" || exit 1
   trace=$work/trace-$arch.txt
-  wineserver -p -d1 </dev/null >/dev/null 2>"$trace" &
-  TARNIX_WINESERVER_PIDS[$arch]=$!
-  sleep 0.5
+  tarnix_start_wineserver "$trace" || exit 1
   # The first program on a new server also starts Wine's own services: not counted.
   count_calls query --service "127.0.0.1:$port" --requests 1 --only library >/dev/null
   local variant small large
@@ -188,6 +181,8 @@ count_all_calls() {
     echo "CALLS $label $(awk -v a="$small" -v b="$large" 'BEGIN { printf "%.2f", (b - a) / 20 }') sign-in, $variant" |
       tee -a "$output"
   done
+  # Stopped before its trace goes: nothing else of this build runs under Wine after it.
+  tarnix_stop_wineserver "$WINEPREFIX" || exit 1
   rm -f "$trace"
 }
 

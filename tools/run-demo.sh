@@ -7,17 +7,13 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-bash "$TARNIX_ROOT/tools/install-deps.sh"
+tarnix_install_deps
 tarnix_build
 
-service_pid=
 work=$(mktemp -d)
 stop_all() {
-  if [ -n "$service_pid" ]; then
-    kill "$service_pid" 2>/dev/null || true
-    wait "$service_pid" 2>/dev/null || true
-  fi
-  tarnix_stop_wine
+  tarnix_stop_service
+  tarnix_stop_wine || true
   rm -rf "$work"
 }
 trap stop_all EXIT
@@ -33,14 +29,10 @@ bin=$TARNIX_BUILD/$arch/bin
 tarnix_log "starting the local online-tree service (native, seeded)"
 mkdir -p "$work/data/files"
 printf 'A page of the Haverfield parish register, transcribed.\r\n%.0s' $(seq 40000) >"$work/data/files/register.txt"
-"$TARNIX_BUILD/service/tarnix-service" --port 0 --data "$work/data" \
+tarnix_start_service "$work" \
   --seed "$TARNIX_ROOT/service/seed/haverfield.ged" --records "$TARNIX_ROOT/service/seed/records" \
-  --exe-version 7.2.16 --webctl-version 3.1.0 --tarnix-version 1.0.0 \
-  >"$work/service.out" 2>"$work/service.log" &
-service_pid=$!
-for _ in $(seq 100); do grep -q 'listening on' "$work/service.out" 2>/dev/null && break; sleep 0.1; done
-address=$(sed -n 's/^listening on \([0-9.:]*\).*/\1/p' "$work/service.out" | head -n1)
-[ -n "$address" ] || { echo "the service did not start:" >&2; cat "$work/service.log" >&2; exit 1; }
+  --exe-version 7.2.16 --webctl-version 3.1.0 --tarnix-version 1.0.0
+address=$TARNIX_SERVICE_ADDRESS
 export TARNIX_SERVICE=$address
 echo "service at $address (TARNIX_SERVICE), demo user demo / demo-pass; library: $arch build"
 

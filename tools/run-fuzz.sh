@@ -14,7 +14,7 @@ case $seconds in '' | *[!0-9]* | 0) echo "usage: $0 [seconds per target]" >&2; e
 targets=(url_encode search_count decimal_text version_text result_table)
 build=$TARNIX_BUILD/fuzz
 
-bash "$TARNIX_ROOT/tools/install-deps.sh"
+tarnix_install_deps
 if [ ! -f "$build/CMakeCache.txt" ]; then
   tarnix_log "configuring fuzz (clang-14, libFuzzer, address and undefined-behaviour sanitizers)"
   cmake -S "$TARNIX_ROOT/tests/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null

@@ -10,10 +10,12 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-bash "$TARNIX_ROOT/tools/install-deps.sh"
+tarnix_install_deps
 tarnix_build
+# The release, fuzz and demo scripts run below with TARNIX_PREPARED=1: they take what is
+# installed and built here as it is.
 
-trap tarnix_stop_wine EXIT
+trap 'tarnix_stop_service; tarnix_stop_wine' EXIT
 status=0
 
 tarnix_start_wine x86_64 || { echo "Wine does not run 64-bit programs in $WINEPREFIX" >&2; exit 1; }
@@ -48,9 +50,8 @@ tarnix_log "release: the release folder, and hosts built against it alone"
 release_x86=no
 [ -z "$x86_obstacle" ] && release_x86=yes
 source "$TARNIX_ROOT/tools/release-check.sh"
-if TARNIX_SKIP_BUILD=1 bash "$TARNIX_ROOT/tools/make-release.sh" >"$TARNIX_BUILD/make-release.log" 2>&1; then
-  release_dir=$(sed -n 's/^== release: \(.*\) and .*/\1/p' "$TARNIX_BUILD/make-release.log")
-  tarnix_check_release "$release_dir" "$release_x86" || status=1
+if TARNIX_PREPARED=1 bash "$TARNIX_ROOT/tools/make-release.sh" >"$TARNIX_BUILD/make-release.log" 2>&1; then
+  tarnix_check_release "$(tarnix_release_dir)" "$release_x86" || status=1
 else
   echo "release: making the release folder failed:"
   tail -20 "$TARNIX_BUILD/make-release.log"
@@ -61,13 +62,13 @@ tarnix_log "service: contract tests (native)"
 (cd "$TARNIX_BUILD/service" && ctest --output-on-failure -j 2) || status=1
 
 tarnix_log "fuzzing: the pure text routines, natively, briefly"
-bash "$TARNIX_ROOT/tools/run-fuzz.sh" "${TARNIX_FUZZ_SECONDS:-5}" || status=1
+TARNIX_PREPARED=1 bash "$TARNIX_ROOT/tools/run-fuzz.sh" "${TARNIX_FUZZ_SECONDS:-5}" || status=1
 
 # End to end: the demonstration's session of the command-line host through tarnix.dll against
 # the real local service; it fails on any failed command or a file that does not come back whole.
 tarnix_log "end to end: the demonstration (log in $TARNIX_BUILD/demo.log)"
-tarnix_stop_wine
-if bash "$TARNIX_ROOT/tools/run-demo.sh" >"$TARNIX_BUILD/demo.log" 2>&1; then
+tarnix_stop_wine || status=1
+if TARNIX_PREPARED=1 bash "$TARNIX_ROOT/tools/run-demo.sh" >"$TARNIX_BUILD/demo.log" 2>&1; then
   echo "end to end: $(grep -c '^\$ tarnix' "$TARNIX_BUILD/demo.log") commands of the host, all as expected"
 else
   echo "end to end: the demonstration failed:"
