@@ -1,5 +1,5 @@
 // The command-line host, tarnix.exe, run as a user runs it, against the local test service: the
-// exit codes of bad usage and of failures, what it says, and a download that cannot be written.
+// exit codes of bad usage and of failures, what it says, and downloads that cannot be written.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -14,37 +14,30 @@ namespace {
 using namespace tarnix::test;
 
 const std::string kBody(100000, 'r');
-constexpr char kOutput[] = "C:\\cli-test-output.txt";
-
-std::string Folder() {
-    char path[MAX_PATH];
-    const std::string exe(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
-    return exe.substr(0, exe.find_last_of('\\') + 1);
-}
+constexpr char kOutput[] = "C:\\cli-test-output.txt", kStray[] = "C:\\cli-test-stray.txt";
 
 struct Ran {
     DWORD code = 0xDEAD;
     std::string out, err;
 };
 
-// Runs `tarnix ARGUMENTS`, its standard output into `stdoutFile` (or kept and returned); "SERVER"
-// in the arguments names the local service.
+// Runs `tarnix ARGUMENTS` with its standard output into `stdoutFile` (or kept and returned);
+// "SERVER" in the arguments names the local service.
 Ran Tarnix(std::string arguments, const char* stdoutFile = nullptr) {
-    char server[64] = "";
+    char server[64] = "", exe[MAX_PATH];
     GetEnvironmentVariableA("TARNIX_SERVICE", server, sizeof server);
     if (const size_t at = arguments.find("SERVER"); at != std::string::npos) arguments.replace(at, 6, server);
-    const std::string outFile = Folder() + "cli-test.out", errFile = Folder() + "cli-test.err";
+    const std::string folder(exe, GetModuleFileNameA(nullptr, exe, MAX_PATH)), outFile = TempPath("cli.out"), errFile = TempPath("cli.err");
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     auto open = [&](const std::string& path, DWORD disposition) {
-        return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                           disposition, 0, nullptr);
+        return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition, 0, nullptr);
     };
     STARTUPINFOA startup{sizeof startup};
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = open("NUL", OPEN_EXISTING);
     startup.hStdOutput = stdoutFile ? open(stdoutFile, OPEN_EXISTING) : open(outFile, CREATE_ALWAYS);
     startup.hStdError = open(errFile, CREATE_ALWAYS);
-    std::string line = "\"" + Folder() + "tarnix.exe\" " + arguments;
+    std::string line = "\"" + folder.substr(0, folder.find_last_of('\\') + 1) + "tarnix.exe\" " + arguments;
     PROCESS_INFORMATION process{};
     Ran run;
     if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
@@ -54,32 +47,27 @@ Ran Tarnix(std::string arguments, const char* stdoutFile = nullptr) {
         CloseHandle(process.hProcess);
     }
     for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
-    run.out = stdoutFile ? "" : FileBytes(outFile.c_str());
-    run.err = FileBytes(errFile.c_str());
+    run.out = stdoutFile ? "" : FileBytes(outFile);
+    run.err = FileBytes(errFile);
     DeleteFileA(outFile.c_str());
     DeleteFileA(errFile.c_str());
     return run;
 }
 
-class CliTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        // Only what a sign-in needs may come from the environment; none of it here.
-        for (const char* name : {"TARNIX_TICKET", "TARNIX_PASSWORD", "TARNIX_DLL"}) SetEnvironmentVariableA(name, nullptr);
-        tarnix::test::ReachDirectly(service);
-        service.On("/t.txt", HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, kBody});
-        service.On("op=apilogin", HttpAnswer{200, "OK", {}, "<r><error><hresult>8007052E</hresult></error></r>"});
-    }
-    void TearDown() override { DeleteFileA(kOutput); }
-
+// Only what a sign-in needs may come from the environment (none of it here): a stray TARNIX_OUT
+// changes nothing. A download goes where the command line says; one that cannot be written fails.
+TEST(CliTest, ExitCodesSayWhyAndDownloadsGoWhereTheCommandLineSays) {
+    for (const char* name : {"TARNIX_TICKET", "TARNIX_PASSWORD", "TARNIX_DLL"}) SetEnvironmentVariableA(name, nullptr);
+    SetEnvironmentVariableA("TARNIX_OUT", kStray);
     TestService service;
-};
-
-TEST_F(CliTest, BadUsageExitsWith2AndFailuresWith1SayingWhy) {
+    ReachDirectly(service);
+    service.On("/t.txt", HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, kBody});
+    service.On("op=apilogin", HttpAnswer{200, "OK", {}, "<r><error><hresult>8007052E</hresult></error></r>"});
     const struct {
         const char* arguments;
         DWORD code;
-        const char* says;  // on standard error
+        const char *says, *prints = "";  // on standard error, on standard output
+        const char* stdoutFile = nullptr;
     } cases[] = {
         {"", 2, ""},
         {"frobnicate", 2, "unknown command 'frobnicate'"},
@@ -90,33 +78,22 @@ TEST_F(CliTest, BadUsageExitsWith2AndFailuresWith1SayingWhy) {
         {"get SERVER /gone", 1, "HTTP status 404"},
         {"get SERVER /t.txt --out Z:\\dev\\full", 1, "writing Z:\\dev\\full failed: 0x80070070"},
         {"get SERVER /t.txt --out C:\\no-such-folder\\f.txt", 1, "cannot write beside C:\\no-such-folder\\f.txt"},
+        {"get SERVER /t.txt", 1, "writing to standard output failed: 0x80070070", "", "Z:\\dev\\full"},
+        {"get SERVER /t.txt --out C:\\cli-test-output.txt", 0, "", "saved 100000 bytes to C:\\cli-test-output.txt"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
-        const Ran run = Tarnix(c.arguments);
+        const Ran run = Tarnix(c.arguments, c.stdoutFile);
         EXPECT_EQ(c.code, run.code);
         EXPECT_NE(std::string::npos, run.err.find(c.says)) << run.err;
+        EXPECT_NE(std::string::npos, run.out.find(c.prints)) << run.out;
     }
-}
-
-// A download goes where the command line says, whatever a stray TARNIX_OUT says; standard output
-// that cannot be written fails the command.
-TEST_F(CliTest, ADownloadGoesWhereTheCommandLineSays) {
-    SetEnvironmentVariableA("TARNIX_OUT", kOutput);
+    EXPECT_TRUE(FileBytes(kOutput) == kBody);
     const Ran toOutput = Tarnix("get SERVER /t.txt");
-    SetEnvironmentVariableA("TARNIX_OUT", nullptr);
     EXPECT_EQ(0u, toOutput.code) << toOutput.err;
     EXPECT_TRUE(toOutput.out == kBody) << toOutput.out.size() << " bytes on standard output";
-    EXPECT_EQ("<none>", FileBytes(kOutput));
-
-    const Ran toFile = Tarnix(std::string("get SERVER /t.txt --out ") + kOutput);
-    EXPECT_EQ(0u, toFile.code) << toFile.err;
-    EXPECT_NE(std::string::npos, toFile.out.find("saved 100000 bytes to C:\\cli-test-output.txt")) << toFile.out;
-    EXPECT_TRUE(FileBytes(kOutput) == kBody);
-
-    const Ran full = Tarnix("get SERVER /t.txt", "Z:\\dev\\full");
-    EXPECT_EQ(1u, full.code);
-    EXPECT_NE(std::string::npos, full.err.find("writing to standard output failed: 0x80070070")) << full.err;
+    EXPECT_EQ("<none>", FileBytes(kStray));
+    DeleteFileA(kOutput);
 }
 
 }  // namespace

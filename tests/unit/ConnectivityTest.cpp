@@ -1,6 +1,6 @@
-// The connectivity exports on stand-in machines: the Connectivity() table is swapped for fakes
-// that report a chosen state and record the dial. The message box is real: the user reads it and
-// presses a button.
+// The connectivity exports on stand-in machines: the Connectivity() table is swapped for a fake
+// that reports a chosen state and records the dial. The message box is real: the user reads it
+// and presses a button.
 #include "frame/Connectivity.h"
 
 #include <gtest/gtest.h>
@@ -56,22 +56,17 @@ TEST(ConnectivityTest, ReportsTheMachineDialsAModemOrTellsTheUser) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         g_machine = {c.connected, c.flags, c.dialResult};
-        EXPECT_EQ(TarnixGetConnectedState(), c.connected);
-        EXPECT_EQ(TarnixCanConnect(), c.canConnect);
-        BOOL result = -1;
-        test::DriveDialogs(
-            [&](const test::DialogScript& script) {
-                if (!c.press) return;  // a box would be left open, and reported
-                script.AnswerMessageBox(c.name, owner, kMessage, MB_ICONEXCLAMATION, c.press, {IDOK, IDCANCEL});
-            },
-            [&] { result = TarnixConnect(owner, c.name); });
-        EXPECT_EQ(result, c.result);
-        EXPECT_EQ(g_machine.reserved, 0u);
-        EXPECT_EQ(g_machine.dials, c.dials);
-        if (c.dials) {
-            EXPECT_EQ(g_machine.dialFlags, static_cast<DWORD>(INTERNET_AUTODIAL_FORCE_ONLINE));
-            EXPECT_EQ(g_machine.dialParent, nullptr);
-        }
+        EXPECT_EQ(c.connected, TarnixGetConnectedState());
+        EXPECT_EQ(c.canConnect, TarnixCanConnect());
+        auto answer = [&](auto& script, auto&) {
+            script.AnswerMessageBox(c.name, owner, kMessage, MB_ICONEXCLAMATION, c.press, {IDOK, IDCANCEL});
+        };
+        // No user where no box may show: one left open is reported.
+        EXPECT_EQ(c.result, test::DriveDialog(c.name, owner, c.press ? test::User(answer) : nullptr,
+                                              [&] { return TarnixConnect(owner, c.name); }));
+        EXPECT_EQ(0u, g_machine.reserved);
+        EXPECT_EQ(c.dials, g_machine.dials);
+        if (c.dials) EXPECT_TRUE(g_machine.dialFlags == INTERNET_AUTODIAL_FORCE_ONLINE && !g_machine.dialParent);
     }
     DestroyWindow(owner);
     Connectivity() = saved;

@@ -1,0 +1,374 @@
+// The library's dialogs through tarnix.dll against the local service, used as people use them:
+// what each shows, what each way through it returns to the caller, and its message boxes; then
+// what support staff read of the library without running it.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <fstream>
+
+#include "DialogDriver.h"
+#include "HostWindow.h"
+#include "TestFiles.h"
+#include "TestService.h"
+#include "tarnix.h"
+
+namespace {
+
+using namespace tarnix::test;
+using Strings = std::vector<std::string>;
+
+constexpr char kCaption[] = "Dialog test", kLocalFile[] = "C:\\upload-dialog-test.ged", kDestination[] = "C:\\users\\smith.family.ged";
+const std::string kServiceHost = TARNIX_EXPECTED_SERVICE_HOST;
+constexpr int kSiteList = 1000, kTreeList = 1007, kName = 1008, kWorldTree = 1009, kTerms = 1010, kAccept = 1011;
+constexpr int kProgress = 1001, kStatus = 1002, kMessage = 1003, kTimeLeft = 1004, kDestinationName = 1005, kRate = 1006;
+constexpr int kUntouched = 0x7777;
+
+HttpAnswer Ok(const std::string& rows) { return HttpAnswer{200, "OK", {}, "<r><ok/>" + rows + "</r>"}; }
+HttpAnswer Refusal(const std::string& hresult) { return HttpAnswer{200, "OK", {}, "<r><error><hresult>" + hresult + "</hresult></error></r>"}; }
+// <tag><name>value</name>...</tag>, a row at a time.
+std::string Rows(const char* tag, const Strings& names, const std::vector<Strings>& rows) {
+    std::string xml;
+    for (const Strings& row : rows) {
+        xml += std::string("<") + tag + ">";
+        for (size_t i = 0; i < names.size(); ++i) xml += "<" + names[i] + ">" + row[i] + "</" + names[i] + ">";
+        xml += std::string("</") + tag + ">";
+    }
+    return xml;
+}
+// Two sites that the user may work on, and two that the browser must not offer. The trees carry site
+// names of their own, so that a result shows which table it came from; two share a name, so that a
+// result shows whether the tree was picked or found by its name.
+const Strings kSiteFields = {"SiteID", "SiteName", "SiteRights", "Rights"};
+const HttpAnswer kSites = Ok(Rows("Site", kSiteFields, {{"abc", "Haverfield family", "priv", "Admn"}, {"222", "Public", "PUBL", "ADMN"},
+                                                        {"333", "Read only", "PRIV", "VIEW"}, {"444", "Cousins in Ohio", "PRIV", "gest"}}));
+const HttpAnswer kTrees = Ok(Rows("oft", {"SiteID", "SiteName", "CollectionID", "OFTName", "Permission", "DownloadStatus"},
+                                  {{"{ABC}", "Haverfield (trees)", "c-1", "Smith Family", "15", "2"}, {"abc", "Haverfield (trees)", "c-2", "Jones", "7", "0"},
+                                   {"abc", "Haverfield (trees)", "c-5", "Jones", "3", "1"}, {"", "", "c-0", "Velmora sample", "1", "2"},
+                                   {"{444", "Ohio (trees)", "c-4", "Ohio cousins", "15", "1"}, {"333", "Read only", "c-3", "Hidden", "1", "0"}}));
+
+// The user who reads the failure's message box over the dialog and answers it with OK.
+User Fails(const std::string& text) {
+    return [text](auto& script, auto& dialog) { script.AnswerMessageBox(kCaption, dialog.Handle(), text, MB_ICONERROR, IDOK); };
+}
+// The user who plays `user` once the tree browser's lists are in.
+User Loaded(const User& user) {
+    return [user](auto& script, auto& d) { script.WaitUntil(&d, [&] { return d.Enabled(kSiteList); }, "the lists"), user(script, d); };
+}
+
+class DialogsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ReachDirectly(service);
+        ASSERT_EQ(S_OK, TARNIXInitialize(0));
+        std::ofstream(kLocalFile, std::ios::binary) << "0 HEAD\r\n0 TRLR\r\n";
+    }
+    void TearDown() override {
+        TARNIXTerminate();
+        CloseHandle(release);
+        DeleteFileA(kLocalFile);
+        DeleteFileA(kDestination);
+    }
+    // Held until `release` is set, then sent slowly: a client that gave up meanwhile is seen when its
+    // socket refuses the rest (WinINet closes it once its pending read returns).
+    HttpAnswer Held(HttpAnswer answer, size_t padding = 100000) {
+        answer.body += std::string(padding, ' ');
+        answer.steps = {Hold(release), Trickle(8192, 10)};
+        return answer;
+    }
+
+    TestService service;
+    HostWindow host;
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+};
+
+TEST_F(DialogsTest, TheTreeBrowserOffersTheUsersSitesAndReturnsTheTreeChosen) {
+    const std::string kSitesFailed = "An error has occured while listing the sites. The error code is ";
+    const std::string kTreesFailed = "An error has occured while listing the online family trees. The error code is ";
+    const char kColumns[] = "Name|Permission|Download Status";
+    HttpAnswer sites, trees;  // only the lists asked for with the ticket and the cobrand are answered
+    service.On("op=apilistusersites&att=tk", [&](const ReceivedRequest&) { return sites; });
+    service.On("op=oftlist&att=tk&cobrand=cb", [&](const ReceivedRequest&) { return trees; });
+    size_t before = 0;
+    const struct {
+        const char* what;
+        bool save, parent;
+        User user;
+        HttpAnswer sites = kSites, trees = kTrees;
+        BOOL result = 0;
+        Strings fields = {};  // none: nothing written
+        int worldTree = kUntouched;
+        ULONG nameSize = 32;
+    } flows[] = {
+        {"save: what is offered; a name of spaces leaves OK disabled, Enter does nothing, Esc cancels", true, true, Loaded([&](auto&, auto& d) {
+             EXPECT_EQ((Strings{"<<Velmora>>", "Haverfield family", "Cousins in Ohio"}), d.ListBoxItems(kSiteList));
+             EXPECT_EQ((Strings{kColumns, "Velmora sample|1|2"}), d.ListViewRows(kTreeList));
+             d.ChooseListBoxItem(kSiteList, 2);
+             EXPECT_EQ((Strings{kColumns, "Ohio cousins|15|1"}), d.ListViewRows(kTreeList));
+             d.ChooseListBoxItem(kSiteList, 1);
+             EXPECT_EQ((Strings{kColumns, "Smith Family|15|2", "Jones|7|0", "Jones|3|1"}), d.ListViewRows(kTreeList));
+             EXPECT_TRUE(d.Ticked(kWorldTree) && d.Enabled(kAccept) && d.Text(kTerms).find("the Velmora World Tree") != std::string::npos);
+             d.Type(kName, "   ");
+             EXPECT_FALSE(d.Enabled(IDOK));
+             d.PressKey(VK_RETURN);
+             d.PressKey(VK_ESCAPE);
+         })},
+        {"open: a tree of another site is not found (Enter); then of two trees of one name the one double-clicked, into 5 bytes",
+         false, true, Loaded([](auto& script, auto& d) {
+             EXPECT_FALSE(d.Visible(kWorldTree) || d.Visible(kAccept));
+             d.Type(kName, "Smith Family");
+             d.PressKey(VK_RETURN);
+             script.AnswerMessageBox(kCaption, d.Handle(), "Smith Family tree not found.\r\nPlease verify the correct tree name was given.",
+                                     MB_ICONEXCLAMATION, IDOK);
+             d.ChooseListBoxItem(kSiteList, 1);
+             d.SelectListViewItem(kTreeList, 2);
+             EXPECT_EQ("Jones", d.Text(kName));
+             d.SelectListViewItem(kTreeList, 2, true);
+         }), kSites, kTrees, 1, {"abc", "Haverfield (trees)", "c-5", "Jones", "3", "1"}, kUntouched, 5},
+        {"save without a parent: a new name, the terms not accepted; then the World Tree unticked", true, false, Loaded([](auto& script, auto& d) {
+             d.ChooseListBoxItem(kSiteList, 2);
+             d.Type(kName, "  New tree\t");
+             d.Click(IDOK);
+             script.AnswerMessageBox(kCaption, d.Handle(), "You selected that you would like to submit the tree to the Velmora World Tree\r\n"
+                                     "but did not accept the terms of the agreement.  Please verify that you have read \r\nthe agreement "
+                                     "and checked the acceptance check box.", MB_ICONEXCLAMATION, IDOK);
+             d.Click(kAccept);
+             d.Click(kWorldTree);
+             EXPECT_FALSE(d.Text(kTerms) != "" || d.Ticked(kAccept) || d.Enabled(kAccept));
+             d.Click(IDOK);
+         }), kSites, kTrees, 1, {"444", "Cousins in Ohio", "", "New tree", "", ""}, 0},
+        {"save: an existing name in another case, Enter in the name box, replacing answered No; then OK, Yes", true, true,
+         Loaded([](auto& script, auto& d) {
+             const char kQuestion[] = "smith family already exists.\r\nDo you want to replace it?";
+             d.ChooseListBoxItem(kSiteList, 1);
+             d.Click(kAccept);
+             d.Type(kName, "smith family");
+             d.PressKey(VK_RETURN);
+             script.AnswerMessageBox(kCaption, d.Handle(), kQuestion, MB_ICONEXCLAMATION, IDNO, {IDYES, IDNO}, IDNO);
+             d.Click(IDOK);
+             script.AnswerMessageBox(kCaption, d.Handle(), kQuestion, MB_ICONEXCLAMATION, IDYES, {IDYES, IDNO}, IDNO);
+         }), kSites, kTrees, 1, {"ABC", "Haverfield (trees)", "c-1", "Smith Family", "15", "2"}, 1},
+        // Tab and the question move the focus, which the name box reports: the tree the user confirmed
+        // stays the one returned.
+        {"save: the second of two trees of one name picked, Tab into the name box, Enter, Yes", true, true, Loaded([](auto& script, auto& d) {
+             d.ChooseListBoxItem(kSiteList, 1);
+             d.Click(kAccept);
+             d.SelectListViewItem(kTreeList, 2);
+             d.PressKey(VK_TAB);
+             d.PressKey(VK_RETURN);
+             script.AnswerMessageBox(kCaption, d.Handle(), "Jones already exists.\r\nDo you want to replace it?", MB_ICONEXCLAMATION,
+                                     IDYES, {IDYES, IDNO}, IDNO);
+         }), kSites, kTrees, 1, {"abc", "Haverfield (trees)", "c-5", "Jones", "3", "1"}, 1},
+        {"the site list refused", false, true, Fails(kSitesFailed + "80070005"), Refusal("80070005")},
+        {"the tree list refused", false, true, Fails(kTreesFailed + "800704DC"), kSites, Refusal("800704DC")},
+        {"a site id too long to read", false, true, Fails(kSitesFailed + "80070057"),
+         Ok(Rows("Site", kSiteFields, {{std::string(1100, '7'), "Big", "PRIV", "ADMN"}}))},
+        {"Cancel while the lists load gives up both", true, true, [&](auto&, auto& d) {
+             EXPECT_TRUE(service.WaitForRequests(before + 2));
+             EXPECT_EQ((Strings{"", "Loading.   Please wait..."}), d.ListViewRows(kTreeList));  // one untitled column
+             for (int id : {IDOK, kSiteList, kTreeList, kName, kWorldTree}) EXPECT_FALSE(d.Enabled(id)) << id;
+             d.Click(IDCANCEL);
+         }, Held(kSites, 400000), Held(kTrees, 400000)},
+    };
+    for (const auto& flow : flows) {
+        SCOPED_TRACE(flow.what);
+        sites = flow.sites;
+        trees = flow.trees;
+        before = service.RequestCount();
+        const HWND parent = flow.parent ? host.get() : nullptr;
+        std::array<std::string, 6> buffers;
+        char* b[6];
+        for (int i = 0; i < 6; ++i) b[i] = &buffers[i].assign(32, '\xCD')[0];
+        const ULONG n = 32, name = flow.nameSize;
+        int worldTree = kUntouched;
+        EXPECT_EQ(flow.result, DriveDialog("Online Family Trees", parent, flow.user, [&] {
+            return flow.save ? TarnixSaveOnlineFamilyTreeDialog(parent, kCaption, "tk", "cb", b[0], n, b[1], n, b[2], n, b[3], name, b[4], n,
+                                                                b[5], n, &worldTree)
+                             : TarnixOpenOnlineFamilyTreeDialog(parent, kCaption, "tk", "cb", b[0], n, b[1], n, b[2], n, b[3], name, b[4], n, b[5], n);
+        }));
+        EXPECT_EQ(flow.worldTree, worldTree);
+        // Each field cut to its buffer's declared size - 1 bytes and zero-filled to that size, the
+        // rest of its 32 bytes untouched.
+        for (size_t i = 0; i < 6; ++i) {
+            const size_t size = i == 3 ? name : n;
+            std::string bytes(n, '\xCD');
+            if (!flow.fields.empty()) bytes.replace(0, size, (flow.fields[i] + std::string(size, '\0')).substr(0, size - 1) + '\0');
+            EXPECT_EQ(bytes, buffers[i]) << "buffer " << i;
+        }
+    }
+    SetEvent(release);
+    EXPECT_TRUE(service.WaitForClientAborts(2)) << "both list requests must be given up";
+}
+
+// Each transfer dialog closes itself once its request is done, ends with 0 on its failure, on Cancel or
+// Esc, and reports the failure over itself; the export order waits for Close.
+TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
+    const char kUpload[] = "Exporting Smith Family", kExport[] = "Online Family Tree", kDownload[] = "0% of /f Completed";
+    const std::string kFailed = "An error has occured while downloading the online family tree. The error code is ";  // uploads too
+    const std::string server = service.Address();
+    char type[32];
+    auto upload = [&](const char* ticket) -> std::function<BOOL()> {
+        return [&, ticket] { return TarnixCreateOnlineFamilyTreeDialog(host.get(), kCaption, ticket, kLocalFile, "41", "Smith Family", 1, "cb"); };
+    };
+    auto order = [](HWND parent) -> std::function<BOOL()> {
+        return [parent] { return TarnixExportOnlineFamilyTreeDialog(parent, kCaption, "tk", "c-1", "Smith Family", "cb"), TRUE; };
+    };
+    auto download = [&](const char* path, ULONG typeSize, HWND parent = nullptr) -> std::function<BOOL()> {
+        return [&, path, typeSize, parent] { return TarnixDownloadFileDialog(parent, kCaption, server.c_str(), path, kDestination, type, typeSize); };
+    };
+    const HttpAnswer typed{200, "OK", {{"Content-Type", "text/plain"}}, "data"};
+    // Half-way is a whole number of the blocks in which the download reads; the first half comes at
+    // some 160 KB/s once `located` is set, so that the dialog has a rate to measure.
+    HANDLE located = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const std::string body(819200, 'g');
+    HttpAnswer halves{200, "OK", {{"Content-Type", "text/plain"}}, body};
+    halves.steps = {Hold(located), Trickle(8192, 50, 409600), Hold(release)};
+    HttpAnswer unsized{200, "OK", {}, "0 HEAD\r\n0 TRLR\r\n", false};
+    unsized.steps = {SendBody(8), Hold(release)};
+    service.On("op=oftdownload", Ok("<GEDCOMFile>http://" + server + "/t.ged</GEDCOMFile>"));
+    const struct {
+        const char* what;
+        HttpAnswer answer;
+        const char* title;
+        HWND parent;
+        User user;
+        std::function<BOOL()> call;
+        BOOL result;
+        const char* path = nullptr;   // of the row's first request
+        std::string file = "<none>";  // what the row leaves at kDestination
+        const char* type = "untouched";
+    } cases[] = {
+        {"an upload, closed once it is in", Held(Ok("")), kUpload, host.get(), [&](auto&, auto& d) {
+             EXPECT_EQ("Exporting Smith Family to " + kServiceHost, d.Text(kStatus));
+             SetEvent(release);
+         }, upload("tk"), 1, "/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb"},
+        {"a replacement, closed once it is in", Ok(""), kUpload, host.get(), nullptr, [&] {
+             return TarnixUpdateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "c-7", "Smith Family", "cb");
+         }, 1, "/vft/gatekeeper.ashx?op=oftreplace&collectionid=c-7&cobrand=cb"},
+        {"an upload refused", Refusal("800704DC"), kUpload, host.get(), Fails(kFailed + "800704DC"), upload("tk"), 0},
+        // Returns while the answer is still held: a cancel does not wait for the worker.
+        {"an upload cancelled", Held(Ok("")), kUpload, host.get(), [](auto&, auto& d) { d.Click(IDCANCEL); }, upload("tk"), 0},
+        // A ticket that could end the request line is refused before any dialog: the general failure
+        // over the host's window.
+        {"an upload that cannot start", Ok(""), kCaption, host.get(), [&](auto& script, auto&) {
+             script.AnswerMessageBox(kCaption, host.get(), "An error has occured. The error code is 80070057", MB_ICONERROR, IDOK);
+         }, upload("t\r\nk"), 0},
+        {"an export order taken, then Close as the default, pressed with Enter", Held(Ok("")), kExport, host.get(), [&](auto& script, auto& d) {
+             EXPECT_EQ("The online family tree 'Smith Family' needs to be prepared for download.", d.Text(kMessage));
+             EXPECT_EQ("Submitting a request to export the online family tree.\r\nPlease wait...", d.Text(kStatus));
+             SetEvent(release);
+             script.WaitUntil(&d, [&] { return d.Text(IDCANCEL) == "Close"; }, "the Close button");
+             EXPECT_EQ("The request to export the online family tree has been submitted.\r\nPlease check again later to download the "
+                       "GEDCOM file.", d.Text(kStatus));
+             EXPECT_EQ(IDCANCEL, d.DefaultButton());
+             EXPECT_EQ(MAKELRESULT(IDCANCEL, DC_HASDEFID), SendMessageA(d.Handle(), DM_GETDEFID, 0, 0));
+             d.PressKey(VK_RETURN);
+         }, order(host.get()), 1, "/vft/gatekeeper.ashx?op=oftexport&att=tk&collectionid=c-1&cobrand=cb"},
+        {"an export order refused, without a parent", Refusal("80070490"), kExport, nullptr, Fails("This operation failed with error 80070490"),
+         order(nullptr), 1},
+        // No content type to fetch: the result is the dialog's own.
+        {"a download of a file that is not there", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, kDownload, nullptr,
+         Fails(kFailed + "80190194"), download("/f", 0), 0},
+        {"a download ended by Esc while locating the file", Held(typed), kDownload, nullptr, [](auto&, auto& d) { d.PressKey(VK_ESCAPE); },
+         download("/f", 0), 0},
+        {"a download's content type into no buffer", typed, kDownload, nullptr, nullptr, download("/f", 0), 1, nullptr, "data"},
+        {"a download's content type buffer too small: 0, the file complete", typed, kDownload, nullptr, nullptr, download("/f", 10), 0,
+         nullptr, "data"},
+        {"a download followed half-way, Enter ignored", halves, "0% of /files/t.ged?v=2 Completed", host.get(), [&](auto& script, auto& d) {
+             EXPECT_EQ("/files/t.ged?v=2 from " + server + "|Locating file...|smith.family.ged|",
+                       d.Text(kStatus) + "|" + d.Text(kTimeLeft) + "|" + d.Text(kDestinationName) + "|" + d.Text(kRate));
+             d.PressKey(VK_RETURN);
+             SetEvent(located);
+             // A poll comes only once no key waits: seen half-way, the dialog has outlived Enter.
+             script.WaitUntil(&d, [&] { return d.Title() == "50% of /files/t.ged?v=2 Completed"; }, "half-way");
+             const std::string progress = d.Text(kTimeLeft);
+             EXPECT_EQ(" (409.60 KB of 819.20 KB copied)", progress.substr(progress.find(" ("))) << progress;
+             EXPECT_EQ(819200, SendMessageA(d.Item(kProgress), PBM_GETRANGE, FALSE, 0));
+             EXPECT_EQ(409600, SendMessageA(d.Item(kProgress), PBM_GETPOS, 0, 0));
+             // The first poll that saw the transfer running had nothing to measure yet.
+             script.WaitUntil(&d, [&] { return d.Text(kRate) != "3.60 KB/Sec"; }, "a measured rate");
+             SetEvent(release);
+         }, download("/files/t.ged?v=2", 32, host.get()), 1, nullptr, body, "text/plain"},
+        {"an online tree without a length: no progress until it closes", unsized, "0% of Smith Family Completed", host.get(),
+         [&](auto& script, auto& d) {
+             EXPECT_EQ("Smith Family from " + kServiceHost, d.Text(kStatus));
+             script.WaitUntil(&d, [&] { return d.Text(kTimeLeft) != "Locating file..."; }, "the transfer");
+             EXPECT_EQ("0 sec (0.00 KB of 0.00 KB copied)|3.60 KB/Sec|0% of Smith Family Completed",
+                       d.Text(kTimeLeft) + "|" + d.Text(kRate) + "|" + d.Title());
+             EXPECT_EQ(0, SendMessageA(d.Item(kProgress), PBM_GETRANGE, FALSE, 0));
+             SetEvent(release);
+         }, [&] { return TarnixDownloadOnlineFamilyTreeDialog(host.get(), kCaption, "tk", "c-1", "Smith Family", kDestination, "cb"); }, 1,
+         "/vft/gatekeeper.ashx?op=oftdownload&att=tk&collectionid=c-1&cobrand=cb", "0 HEAD\r\n0 TRLR\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        service.SetDefault(c.answer);
+        ResetEvent(release);
+        lstrcpyA(type, "untouched");
+        const size_t before = service.RequestCount();
+        EXPECT_EQ(c.result, DriveDialog(c.title, c.parent, c.user, c.call));
+        EXPECT_STREQ(c.type, type);
+        EXPECT_TRUE(c.file == FileBytes(kDestination)) << "the destination holds " << FileBytes(kDestination).size() << " bytes";
+        if (c.path) {
+            ASSERT_LT(before, service.RequestCount());
+            const ReceivedRequest sent = service.Requests()[before];
+            EXPECT_EQ(c.path, sent.Path());
+            EXPECT_TRUE(sent.Path().find("att=tk&") != std::string::npos || sent.Header("Cookie") == "ATT=tk;") << "no ticket";
+        }
+        DeleteFileA(kDestination);
+    }
+    SetEvent(release);
+    EXPECT_TRUE(service.WaitForClientAborts(2)) << "the cancelled upload and download must be given up";
+    CloseHandle(located);
+}
+
+// Answered every way, with and without a parent; it needs no TARNIXInitialize.
+TEST(UpdatePromptDialog, AnswersWhetherToUpdateNow) {
+    HostWindow host;
+    const struct {
+        const char* how;
+        HWND parent;
+        User answer;
+        BOOL result;
+    } cases[] = {
+        {"Yes, Update Velmora Family Tree Now", host.get(), [](auto&, auto& d) { d.Click(IDOK); }, 1},
+        {"Enter, without a parent", nullptr, [](auto&, auto& d) { d.PressKey(VK_RETURN); }, 1},
+        {"Remind Me Later", host.get(), [](auto&, auto& d) { d.Click(IDCANCEL); }, 0},
+        {"Esc", host.get(), [](auto&, auto& d) { d.PressKey(VK_ESCAPE); }, 0},
+        {"the close box, without a parent", nullptr, [](auto&, auto& d) { d.Close(); }, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.result, DriveDialog("Velmora Family Tree Updates", c.parent, c.answer,
+                                        [&] { return TarnixPromptUpdateVelmoraFamilyTreeDialog(c.parent); })) << c.how;
+}
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR found) {
+    return reinterpret_cast<std::vector<WORD>*>(found)->push_back(language), TRUE;
+}
+
+// What installers and support staff read of tarnix.dll: its name and version, and dialogs in
+// English (United States) alone.
+TEST(LibraryResources, NameTheLibraryItsVersionAndOneLanguage) {
+    const HMODULE library = GetModuleHandleA("tarnix.dll");
+    char path[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(library, path, MAX_PATH));
+    std::vector<char> data(GetFileVersionInfoSizeA(path, nullptr) + 1);
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, static_cast<DWORD>(data.size()), data.data())) << "no version resource";
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    char *name = nullptr, *version = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) &&
+                VerQueryValueA(data.data(), "\\StringFileInfo\\040904b0\\OriginalFilename", reinterpret_cast<void**>(&name), &length) &&
+                VerQueryValueA(data.data(), "\\StringFileInfo\\040904b0\\FileVersion", reinterpret_cast<void**>(&version), &length));
+    EXPECT_EQ(std::string("tarnix.dll ") + TARNIX_EXPECTED_VERSION + " " + TARNIX_EXPECTED_VERSION + " 2",
+              std::string(name) + " " + version + " " + std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                  std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + " " +
+                  std::to_string(fixed->dwFileType));  // 2: VFT_DLL
+    for (int dialog = 101; dialog <= 105; ++dialog) {
+        std::vector<WORD> languages;
+        EnumResourceLanguagesA(library, MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(dialog), &CollectLanguage,
+                               reinterpret_cast<LONG_PTR>(&languages));
+        EXPECT_EQ(std::vector<WORD>{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}, languages) << "dialog " << dialog;
+    }
+}
+
+}  // namespace
