@@ -1,19 +1,9 @@
-// tarnix_dialog_user: plays the user of a dialog that another process shows, for the end-to-end
-// run of the command-line host against the local service (tools/run-demo.sh).
-//
-//   tarnix_dialog_user replace SITE TREE [CAPTION]
-//
-// finds the tree browser, checks that SITE is offered, picks it, accepts the World Tree terms,
-// types TREE into the name box, presses Enter there and answers Yes when asked whether to replace
-// the tree (its message box titled CAPTION, "tarnix" by default). Exits with 0 once the browser
+// tarnix_dialog_user replace SITE TREE [CAPTION]: the user of the tree browser that another process
+// shows, for the end-to-end run of the command-line host (tools/run-demo.sh). Checks that SITE is
+// offered, picks it, accepts the World Tree terms, types TREE, presses Enter there and answers Yes
+// to replacing it (in the box titled CAPTION, "tarnix" by default). Exits with 0 once the browser
 // is gone; on any failure it says why, cancels what is open and exits with 1.
-#include <windows.h>
-
-#include <algorithm>
 #include <cstdio>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "DialogDriver.h"
 
@@ -25,14 +15,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string site = argv[2], tree = argv[3], caption = argc > 4 ? argv[4] : "tarnix";
-    const DialogScript script(0, nullptr);  // the windows of any thread: they are another process's
+    const DialogScript script(0, nullptr, 30000);  // another process's windows, which take a while to come
     try {
         const DialogWindow browser = script.WaitForWindow("Online Family Trees");
-        script.WaitUntil(browser, [&] { return browser.Enabled(1000); }, "the lists");
+        script.WaitUntil(&browser, [&] { return browser.Enabled(1000); }, "the lists");
         const std::vector<std::string> sites = browser.ListBoxItems(1000);
-        std::string offered;
-        for (const std::string& name : sites) offered += (offered.empty() ? "\"" : ", \"") + name + "\"";
-        std::printf("the browser offers %s\n", offered.c_str());
+        for (const std::string& name : sites) std::printf("the browser offers \"%s\"\n", name.c_str());
         const auto position = std::find(sites.begin(), sites.end(), site);
         if (position == sites.end()) throw std::runtime_error("the site \"" + site + "\" is not offered");
         browser.ChooseListBoxItem(1000, static_cast<int>(position - sites.begin()));

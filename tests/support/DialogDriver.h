@@ -44,8 +44,7 @@ public:
     // A control, once the dialog's thread has handled what was sent to it before.
     HWND Item(int id) const {
         DWORD_PTR ignored = 0;
-        if (!SendMessageTimeoutA(m_window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored))
-            throw std::runtime_error("the dialog's thread does not answer");
+        if (!SendMessageTimeoutA(m_window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored)) throw std::runtime_error("the dialog hangs");
         if (HWND item = GetDlgItem(m_window, id)) return item;
         throw std::runtime_error("no control " + std::to_string(id) + " in \"" + Title() + "\"");
     }
@@ -73,7 +72,6 @@ public:
         GetGUIThreadInfo(GetWindowThreadProcessId(m_window, nullptr), &thread);
         PostMessageA(thread.hwndFocus && IsChild(m_window, thread.hwndFocus) ? thread.hwndFocus : m_window, WM_KEYDOWN, key, 1);
     }
-    void Close() const { PostMessageA(m_window, WM_SYSCOMMAND, SC_CLOSE, 0); }
     // Through the wide message: Wine hands another process a list box's text whole only so.
     std::vector<std::string> ListBoxItems(int id) const {
         std::vector<std::string> items;
@@ -81,8 +79,7 @@ public:
             wchar_t text[256] = {};
             char narrow[512] = {};
             SendMessageW(Item(id), LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-            WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
-            items.push_back(narrow);
+            items.push_back(WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr) ? narrow : "");
         }
         return items;
     }
@@ -126,26 +123,21 @@ private:
 
 // The dialogs of `thread` (0: of any thread) while `callDone` (if any) is not set. A wait ends as
 // soon as what it waits for cannot come any more (the call under test returned, the dialog is gone
-// or a message box stands over it), else after 10 s.
+// or a message box stands over it), else after `patienceMs`.
 class DialogScript {
 public:
-    DialogScript(DWORD thread, HANDLE callDone) : m_thread(thread), m_callDone(callDone) {}
+    DialogScript(DWORD thread, HANDLE callDone, DWORD patienceMs = 10000) : m_thread(thread), m_callDone(callDone), m_patienceMs(patienceMs) {}
 
     void WaitUntil(const DialogWindow* dialog, const std::function<bool()>& condition, const std::string& what) const {
         for (const ULONGLONG start = GetTickCount64(); !condition(); Sleep(20)) {
-            if (m_callDone && WaitForSingleObject(m_callDone, 0) == WAIT_OBJECT_0)
-                throw std::runtime_error("the call returned while waiting for " + what);
-            if (dialog && dialog->Gone()) throw std::runtime_error("the dialog went while waiting for " + what);
+            if (m_callDone && WaitForSingleObject(m_callDone, 0) == WAIT_OBJECT_0) throw std::runtime_error("the call returned before " + what);
+            if (dialog && dialog->Gone()) throw std::runtime_error("the dialog went before " + what);
             for (HWND box : VisibleWindows("#32770", nullptr, m_thread))
-                if (dialog && GetWindow(box, GW_OWNER) == dialog->Handle())
-                    throw std::runtime_error("\"" + TextOf(box) + "\" stood over the dialog while waiting for " + what);
-            if (GetTickCount64() - start > 10000) throw std::runtime_error("waited in vain for " + what);
+                if (dialog && GetWindow(box, GW_OWNER) == dialog->Handle()) throw std::runtime_error("\"" + TextOf(box) + "\" came before " + what);
+            if (GetTickCount64() - start > m_patienceMs) throw std::runtime_error("waited in vain for " + what);
         }
     }
-    void WaitUntil(const DialogWindow& dialog, const std::function<bool()>& condition, const std::string& what) const {
-        WaitUntil(&dialog, condition, what);
-    }
-    void WaitGone(const DialogWindow& window) const { WaitUntil(&window, [&] { return window.Gone(); }, "\"" + window.Title() + "\" to close"); }
+    void WaitGone(const DialogWindow& window) const { WaitUntil(&window, [&] { return window.Gone(); }, "\"" + window.Title() + "\" closed"); }
     DialogWindow WaitForWindow(const std::string& title) const {  // a visible dialog or message box
         HWND found = nullptr;
         WaitUntil(nullptr, [&] {
@@ -185,6 +177,7 @@ private:
     }
     DWORD m_thread;
     HANDLE m_callDone;
+    DWORD m_patienceMs;
 };
 
 // Runs `call` on this thread while `user` plays the window titled `title` (owned by `owner`) from
@@ -207,7 +200,7 @@ inline BOOL DriveDialog(const std::string& title, HWND owner, const User& user, 
         if (WaitForSingleObject(done, 2000) == WAIT_OBJECT_0) return;
         std::string left;
         for (HWND window : VisibleWindows("#32770", nullptr, thread)) left += " \"" + TextOf(window) + "\"";
-        ADD_FAILURE() << "still open after the script:" << left;
+        ADD_FAILURE() << "the call had not returned 2 s after the script; still open:" << left;
         while (WaitForSingleObject(done, 100) == WAIT_TIMEOUT)
             for (HWND window : VisibleWindows("#32770", nullptr, thread)) PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
     });

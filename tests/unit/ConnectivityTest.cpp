@@ -1,6 +1,6 @@
-// The connectivity exports on stand-in machines: the Connectivity() table is swapped for a fake
-// that reports a chosen state and records the dial. The message box is real: the user reads it
-// and presses a button.
+// The connectivity exports on stand-in machines: the Connectivity() table is swapped for a fake that
+// reports a chosen state and records the dial. The message box is real: the user reads it and
+// presses a button.
 #include "frame/Connectivity.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +12,11 @@
 namespace tarnix {
 namespace {
 
-struct FakeMachine {
-    BOOL connected;
-    DWORD flags;
-    BOOL dialResult;
-    DWORD reserved = 0xdeadbeef, dialFlags = 0xdeadbeef;
-    int dials = 0;
-    HWND dialParent = reinterpret_cast<HWND>(1);
+struct {
+    BOOL connected, dialResult;
+    DWORD flags, reserved, dialFlags;
+    int dials;
+    HWND dialParent;
 } g_machine;
 
 BOOL WINAPI FakeGetConnectedState(LPDWORD flags, DWORD reserved) {
@@ -38,12 +36,11 @@ TEST(ConnectivityTest, ReportsTheMachineDialsAModemOrTellsTheUser) {
     const ConnectivityApi saved = Connectivity();
     Connectivity() = {&FakeGetConnectedState, &FakeAutodial};
     HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
-    const char kMessage[] =
-        "Please check that your connection to the Internet is functioning correctly and retry using the Internet "
-        "features.\r\n\r\nNote for AOL, CompuServe, and Prodigy users: Please establish a connection to the "
-        "Internet before using the Internet features.";
+    const char kMessage[] = "Please check that your connection to the Internet is functioning correctly and retry using the Internet "
+                            "features.\r\n\r\nNote for AOL, CompuServe, and Prodigy users: Please establish a connection to the "
+                            "Internet before using the Internet features.";
     constexpr DWORD kModem = INTERNET_CONNECTION_MODEM, kLan = INTERNET_CONNECTION_LAN;
-    // press: the button to press in the box, 0 if no box may show
+    // press: the button to press in the box, 0 if no box may show (one left open is reported)
     const struct { const char* name; BOOL connected; DWORD flags; BOOL dialResult, result, canConnect; int dials, press; } cases[] = {
         {"online by LAN", TRUE, kLan, TRUE, 1, 0, 0, 0},
         {"online by modem", TRUE, kModem, FALSE, 1, 1, 0, 0},
@@ -55,18 +52,14 @@ TEST(ConnectivityTest, ReportsTheMachineDialsAModemOrTellsTheUser) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        g_machine = {c.connected, c.flags, c.dialResult};
+        g_machine = {c.connected, c.dialResult, c.flags, 0xdeadbeef, 0xdeadbeef, 0, owner};
         EXPECT_EQ(c.connected, TarnixGetConnectedState());
         EXPECT_EQ(c.canConnect, TarnixCanConnect());
-        auto answer = [&](auto& script, auto&) {
-            script.AnswerMessageBox(c.name, owner, kMessage, MB_ICONEXCLAMATION, c.press, {IDOK, IDCANCEL});
-        };
-        // No user where no box may show: one left open is reported.
-        EXPECT_EQ(c.result, test::DriveDialog(c.name, owner, c.press ? test::User(answer) : nullptr,
-                                              [&] { return TarnixConnect(owner, c.name); }));
+        auto answer = [&](auto& script, auto&) { script.AnswerMessageBox(c.name, owner, kMessage, MB_ICONEXCLAMATION, c.press, {IDOK, IDCANCEL}); };
+        EXPECT_EQ(c.result, test::DriveDialog(c.name, owner, c.press ? test::User(answer) : nullptr, [&] { return TarnixConnect(owner, c.name); }));
         EXPECT_EQ(0u, g_machine.reserved);
         EXPECT_EQ(c.dials, g_machine.dials);
-        if (c.dials) EXPECT_TRUE(g_machine.dialFlags == INTERNET_AUTODIAL_FORCE_ONLINE && !g_machine.dialParent);
+        if (c.dials) EXPECT_TRUE(g_machine.dialFlags == INTERNET_AUTODIAL_FORCE_ONLINE && !g_machine.dialParent) << "dialled wrongly";
     }
     DestroyWindow(owner);
     Connectivity() = saved;
