@@ -47,11 +47,11 @@ const HttpAnswer kTrees = Ok(Rows("oft", {"SiteID", "SiteName", "CollectionID", 
 
 // The user who reads the failure's message box over the dialog and answers it with OK.
 User Fails(const std::string& text) {
-    return [text](auto& script, auto& d) { script.AnswerMessageBox(kCaption, d.Handle(), text, MB_ICONERROR, IDOK); };
+    return [text](auto& d) { d.AnswerMessageBox(kCaption, text, MB_ICONERROR, IDOK); };
 }
 // The user who plays `user` once the tree browser's lists are in.
 User Loaded(const User& user) {
-    return [user](auto& script, auto& d) { script.WaitUntil(&d, [&] { return d.Enabled(kSiteList); }, "the lists"), user(script, d); };
+    return [user](auto& d) { d.WaitUntil([&] { return d.Enabled(kSiteList); }, "the lists"), user(d); };
 }
 
 class DialogsTest : public ::testing::Test {
@@ -92,7 +92,7 @@ TEST_F(DialogsTest, TheTreeBrowserOffersTheUsersSitesAndReturnsTheTreeChosen) {
     const struct { const char* what; bool save, parent; User user; HttpAnswer sites = kSites, trees = kTrees; BOOL result = 0;
                    Strings fields = {}; int worldTree = kUntouched; ULONG nameSize = 32; } flows[] = {
         {"save without a parent: what is offered; a name of spaces, then a new one; the terms not accepted, then the World Tree "
-         "unticked", true, false, Loaded([&](auto& script, auto& d) {
+         "unticked", true, false, Loaded([&](auto& d) {
              EXPECT_EQ((Strings{"<<Velmora>>", "Haverfield family", "Cousins in Ohio"}), d.ListBoxItems(kSiteList));
              EXPECT_EQ((Strings{kColumns, "Velmora sample|1|2"}), d.ListViewRows(kTreeList));
              d.ChooseListBoxItem(kSiteList, 1);
@@ -104,21 +104,20 @@ TEST_F(DialogsTest, TheTreeBrowserOffersTheUsersSitesAndReturnsTheTreeChosen) {
              EXPECT_FALSE(d.Enabled(IDOK));
              d.Type(kName, "  New tree\t");
              d.PressKey(VK_RETURN);
-             script.AnswerMessageBox(kCaption, d.Handle(), "You selected that you would like to submit the tree to the Velmora World Tree\r\n"
-                                     "but did not accept the terms of the agreement.  Please verify that you have read \r\nthe agreement "
-                                     "and checked the acceptance check box.", MB_ICONEXCLAMATION, IDOK);
+             d.AnswerMessageBox(kCaption, "You selected that you would like to submit the tree to the Velmora World Tree\r\nbut did not "
+                                "accept the terms of the agreement.  Please verify that you have read \r\nthe agreement and checked the "
+                                "acceptance check box.", MB_ICONEXCLAMATION, IDOK);
              d.Click(kAccept);
              d.Click(kWorldTree);
              EXPECT_FALSE(d.Text(kTerms) != "" || d.Ticked(kAccept) || d.Enabled(kAccept));
              d.Click(IDOK);
          }), kSites, kTrees, 1, {"444", "Cousins in Ohio", "", "New tree", "", ""}, 0},
         {"open: a tree of another site is not found; of two trees of one name, the one double-clicked, into 5 bytes", false, true,
-         Loaded([](auto& script, auto& d) {
+         Loaded([](auto& d) {
              EXPECT_FALSE(d.Visible(kWorldTree) || d.Visible(kAccept));
              d.Type(kName, "Smith Family");
              d.Click(IDOK);
-             script.AnswerMessageBox(kCaption, d.Handle(), "Smith Family tree not found.\r\nPlease verify the correct tree name was given.",
-                                     MB_ICONEXCLAMATION, IDOK);
+             d.AnswerMessageBox(kCaption, "Smith Family tree not found.\r\nPlease verify the correct tree name was given.", MB_ICONEXCLAMATION, IDOK);
              d.ChooseListBoxItem(kSiteList, 1);
              d.SelectListViewItem(kTreeList, 2);
              EXPECT_EQ("Jones", d.Text(kName));
@@ -127,24 +126,22 @@ TEST_F(DialogsTest, TheTreeBrowserOffersTheUsersSitesAndReturnsTheTreeChosen) {
         // Tab and the question move the focus, which the name box reports: the tree the user confirmed
         // stays the one returned.
         {"save: an existing name in another case, replacing answered No; then the second of two trees of one name picked, Tab "
-         "into the name box, Enter, Yes", true, true, Loaded([](auto& script, auto& d) {
+         "into the name box, Enter, Yes", true, true, Loaded([](auto& d) {
              d.ChooseListBoxItem(kSiteList, 1);
              d.Click(kAccept);
              d.Type(kName, "smith family");
              d.Click(IDOK);
-             script.AnswerMessageBox(kCaption, d.Handle(), "smith family already exists.\r\nDo you want to replace it?", MB_ICONEXCLAMATION,
-                                     IDNO, {IDYES, IDNO}, IDNO);
+             d.AnswerMessageBox(kCaption, "smith family already exists.\r\nDo you want to replace it?", MB_ICONEXCLAMATION, IDNO, {IDYES, IDNO}, IDNO);
              d.SelectListViewItem(kTreeList, 2);
              d.PressKey(VK_TAB);
              d.PressKey(VK_RETURN);
-             script.AnswerMessageBox(kCaption, d.Handle(), "Jones already exists.\r\nDo you want to replace it?", MB_ICONEXCLAMATION,
-                                     IDYES, {IDYES, IDNO}, IDNO);
+             d.AnswerMessageBox(kCaption, "Jones already exists.\r\nDo you want to replace it?", MB_ICONEXCLAMATION, IDYES, {IDYES, IDNO}, IDNO);
          }), kSites, kTrees, 1, {"abc", "Haverfield (trees)", "c-5", "Jones", "3", "1"}, 1},
         {"the site list refused", false, true, Fails(kSitesFailed + "80070005"), Refusal("80070005")},
         {"the tree list refused", false, true, Fails(kTreesFailed + "800704DC"), kSites, Refusal("800704DC")},
         {"a site id too long to read", false, true, Fails(kSitesFailed + "80070057"),
          Ok(Rows("Site", kSiteFields, {{std::string(1100, '7'), "Big", "PRIV", "ADMN"}}))},
-        {"Cancel while the lists load gives up both", true, true, [&](auto&, auto& d) {
+        {"Cancel while the lists load gives up both", true, true, [&](auto& d) {
              EXPECT_TRUE(service.WaitForRequests(before + 2));
              EXPECT_EQ((Strings{"", "Loading.   Please wait..."}), d.ListViewRows(kTreeList));  // one untitled column
              for (int id : {IDOK, kSiteList, kTreeList, kName, kWorldTree}) EXPECT_FALSE(d.Enabled(id)) << id;
@@ -207,7 +204,7 @@ TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
     // path: of the row's first request; file: what the row leaves at kDestination
     const struct { const char* what; HttpAnswer answer; const char* title; HWND parent; User user; std::function<BOOL()> call; BOOL result;
                    const char* path = nullptr; std::string file = "<none>"; const char* type = "untouched"; } cases[] = {
-        {"an upload, closed once it is in", Held(Ok("")), kUpload, host.get(), [&](auto&, auto& d) {
+        {"an upload, closed once it is in", Held(Ok("")), kUpload, host.get(), [&](auto& d) {
              EXPECT_EQ("Exporting Smith Family to " + kServiceHost, d.Text(kStatus));
              SetEvent(release);
          }, upload("tk"), 1, "/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb"},
@@ -216,17 +213,17 @@ TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
          }, 1, "/vft/gatekeeper.ashx?op=oftreplace&collectionid=c-7&cobrand=cb"},
         {"an upload refused", Refusal("800704DC"), kUpload, host.get(), Fails(kFailed + "800704DC"), upload("tk"), 0},
         // Returns while the answer is still held: a cancel does not wait for the worker.
-        {"an upload cancelled", Held(Ok("")), kUpload, host.get(), [](auto&, auto& d) { d.Click(IDCANCEL); }, upload("tk"), 0},
+        {"an upload cancelled", Held(Ok("")), kUpload, host.get(), [](auto& d) { d.Click(IDCANCEL); }, upload("tk"), 0},
         // A ticket that could end the request line is refused before any dialog: the general failure over
         // the host's window.
-        {"an upload that cannot start", Ok(""), kCaption, host.get(), [&](auto& script, auto&) {
-             script.AnswerMessageBox(kCaption, host.get(), "An error has occured. The error code is 80070057", MB_ICONERROR, IDOK);
+        {"an upload that cannot start", Ok(""), kCaption, host.get(), [&](auto& box) {
+             box.AnswerMessageBox(kCaption, "An error has occured. The error code is 80070057", MB_ICONERROR, IDOK, {IDOK}, IDOK, host.get());
          }, upload("t\r\nk"), 0},
-        {"an export order taken, then Close as the default, pressed with Enter", Held(Ok("")), kExport, host.get(), [&](auto& script, auto& d) {
+        {"an export order taken, then Close as the default, pressed with Enter", Held(Ok("")), kExport, host.get(), [&](auto& d) {
              EXPECT_EQ("The online family tree 'Smith Family' needs to be prepared for download.", d.Text(kMessage));
              EXPECT_EQ("Submitting a request to export the online family tree.\r\nPlease wait...", d.Text(kStatus));
              SetEvent(release);
-             script.WaitUntil(&d, [&] { return d.Text(IDCANCEL) == "Close"; }, "the Close button");
+             d.WaitUntil([&] { return d.Text(IDCANCEL) == "Close"; }, "the Close button");
              EXPECT_EQ("The request to export the online family tree has been submitted.\r\nPlease check again later to download the "
                        "GEDCOM file.", d.Text(kStatus));
              EXPECT_EQ(IDCANCEL, d.DefaultButton());
@@ -238,31 +235,31 @@ TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
         // No content type to fetch: the result is the dialog's own.
         {"a download of a file that is not there", HttpAnswer{404, "Not Found", {}, "<html>gone</html>"}, kDownload, nullptr,
          Fails(kFailed + "80190194"), download("/f", 0), 0},
-        {"a download ended by Esc while locating the file", Held(typed), kDownload, nullptr, [](auto&, auto& d) { d.PressKey(VK_ESCAPE); },
+        {"a download ended by Esc while locating the file", Held(typed), kDownload, nullptr, [](auto& d) { d.PressKey(VK_ESCAPE); },
          download("/f", 0), 0},
         {"a download's content type into no buffer", typed, kDownload, nullptr, nullptr, download("/f", 0), 1, nullptr, "data"},
         {"a download's content type buffer too small: 0, the file complete", typed, kDownload, nullptr, nullptr, download("/f", 10), 0,
          nullptr, "data"},
-        {"a download followed half-way, Enter ignored", halves, "0% of /files/t.ged?v=2 Completed", host.get(), [&](auto& script, auto& d) {
+        {"a download followed half-way, Enter ignored", halves, "0% of /files/t.ged?v=2 Completed", host.get(), [&](auto& d) {
              EXPECT_EQ("/files/t.ged?v=2 from " + server + "|Locating file...|smith.family.ged|",
                        d.Text(kStatus) + "|" + d.Text(kTimeLeft) + "|" + d.Text(kDestinationName) + "|" + d.Text(kRate));
              d.PressKey(VK_RETURN);
              SetEvent(located);
              // A poll comes only once no key waits: seen half-way, the dialog has outlived Enter.
-             script.WaitUntil(&d, [&] { return d.Title() == "50% of /files/t.ged?v=2 Completed"; }, "half-way");
+             d.WaitUntil([&] { return d.Title() == "50% of /files/t.ged?v=2 Completed"; }, "half-way");
              const std::string progress = d.Text(kTimeLeft);
              EXPECT_EQ(" (409.60 KB of 819.20 KB copied)", progress.substr(progress.find(" ("))) << progress;
              EXPECT_EQ(819200, SendMessageA(d.Item(kProgress), PBM_GETRANGE, FALSE, 0));
              EXPECT_EQ(409600, SendMessageA(d.Item(kProgress), PBM_GETPOS, 0, 0));
              // The first poll that saw the transfer running had nothing to measure yet.
-             script.WaitUntil(&d, [&] { return d.Text(kRate) != "3.60 KB/Sec"; }, "a measured rate");
+             d.WaitUntil([&] { return d.Text(kRate) != "3.60 KB/Sec"; }, "a measured rate");
              SetEvent(release);
          }, download("/files/t.ged?v=2", 32, host.get()), 1, nullptr, body, "text/plain"},
         // Without a length: no progress until it closes.
         {"an online tree", HttpAnswer{200, "OK", {}, "0 HEAD\r\n0 TRLR\r\n", false, "", {SendBody(8), Hold(release)}},
-         "0% of Smith Family Completed", host.get(), [&](auto& script, auto& d) {
+         "0% of Smith Family Completed", host.get(), [&](auto& d) {
              EXPECT_EQ("Smith Family from " + kServiceHost, d.Text(kStatus));
-             script.WaitUntil(&d, [&] { return d.Text(kTimeLeft) != "Locating file..."; }, "the transfer");
+             d.WaitUntil([&] { return d.Text(kTimeLeft) != "Locating file..."; }, "the transfer");
              EXPECT_EQ("0% of Smith Family Completed, range 0", d.Title() + ", range " + std::to_string(SendMessageA(d.Item(kProgress), PBM_GETRANGE, FALSE, 0)));
              SetEvent(release);
          }, [&] { return TarnixDownloadOnlineFamilyTreeDialog(host.get(), kCaption, "tk", "c-1", "Smith Family", kDestination, "cb"); }, 1,
@@ -294,11 +291,11 @@ TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
 TEST(UpdatePromptDialog, AnswersWhetherToUpdateNow) {
     HostWindow host;
     const struct { const char* how; HWND parent; User answer; BOOL result; } cases[] = {
-        {"Yes, Update Velmora Family Tree Now", host.get(), [](auto&, auto& d) { d.Click(IDOK); }, 1},
-        {"Enter, without a parent", nullptr, [](auto&, auto& d) { d.PressKey(VK_RETURN); }, 1},
-        {"Remind Me Later", host.get(), [](auto&, auto& d) { d.Click(IDCANCEL); }, 0},
-        {"Esc", host.get(), [](auto&, auto& d) { d.PressKey(VK_ESCAPE); }, 0},
-        {"the close box, without a parent", nullptr, [](auto&, auto& d) { PostMessageA(d.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); }, 0},
+        {"Yes, Update Velmora Family Tree Now", host.get(), [](auto& d) { d.Click(IDOK); }, 1},
+        {"Enter, without a parent", nullptr, [](auto& d) { d.PressKey(VK_RETURN); }, 1},
+        {"Remind Me Later", host.get(), [](auto& d) { d.Click(IDCANCEL); }, 0},
+        {"Esc", host.get(), [](auto& d) { d.PressKey(VK_ESCAPE); }, 0},
+        {"the close box, without a parent", nullptr, [](auto& d) { PostMessageA(d.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); }, 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.result, DriveDialog("Velmora Family Tree Updates", c.parent, c.answer, [&] { return TarnixPromptUpdateVelmoraFamilyTreeDialog(c.parent); }))

@@ -15,10 +15,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string site = argv[2], tree = argv[3], caption = argc > 4 ? argv[4] : "tarnix";
-    const DialogScript script(0, nullptr, 30000);  // another process's windows, which take a while to come
     try {
-        const DialogWindow browser = script.WaitForWindow("Online Family Trees");
-        script.WaitUntil(&browser, [&] { return browser.Enabled(1000); }, "the lists");
+        // Another process's windows, which take a while to come.
+        const Dialog browser = Dialog(nullptr, 0, nullptr, 30000).WaitForWindow("Online Family Trees");
+        browser.WaitUntil([&] { return browser.Enabled(1000); }, "the lists");
         const std::vector<std::string> sites = browser.ListBoxItems(1000);
         for (const std::string& name : sites) std::printf("the browser offers \"%s\"\n", name.c_str());
         const auto position = std::find(sites.begin(), sites.end(), site);
@@ -27,9 +27,8 @@ int main(int argc, char** argv) {
         browser.Click(1011);  // the terms accepted
         browser.Type(1008, tree);
         browser.PressKey(VK_RETURN);
-        script.AnswerMessageBox(caption, browser.Handle(), tree + " already exists.\r\nDo you want to replace it?",
-                                MB_ICONEXCLAMATION, IDYES, {IDYES, IDNO}, IDNO);
-        script.WaitGone(browser);
+        browser.AnswerMessageBox(caption, tree + " already exists.\r\nDo you want to replace it?", MB_ICONEXCLAMATION, IDYES, {IDYES, IDNO}, IDNO);
+        browser.WaitGone();
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarnix_dialog_user: %s\n", e.what());

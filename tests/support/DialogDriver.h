@@ -1,8 +1,7 @@
-// Driving the library's modal dialogs as a user would. The export under test runs on the test's
-// own thread, inside its modal loop; a script on a second thread (or in another process) finds the
-// dialog and its message boxes, reads their controls, types, ticks, picks list items and presses
-// buttons and keys. Every failure (a missing control, one that a user could not use, a wait in
-// vain) throws std::runtime_error.
+// Driving the library's modal dialogs as a user would. The export under test runs on the test's own
+// thread, inside its modal loop; a script on a second thread (or in another process) finds the dialog
+// and its message boxes, reads their controls, types, ticks, picks list items and presses buttons and
+// keys. Every failure (a missing control, one that a user could not use, a wait in vain) throws.
 #pragma once
 
 #include <windows.h>
@@ -24,8 +23,8 @@ inline std::string TextOf(HWND window) {
     return text;
 }
 
-// The visible windows of a class: the children of `parent`, or the top-level windows of `thread`
-// (0: of every thread).
+// The visible windows of a class: the children of `parent`, or the top-level windows of `thread` (0: of
+// every thread).
 inline std::vector<HWND> VisibleWindows(const char* kind, HWND parent, DWORD thread = 0) {
     std::vector<HWND> found;
     for (HWND w = GetWindow(parent ? parent : GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
@@ -37,9 +36,13 @@ inline std::vector<HWND> VisibleWindows(const char* kind, HWND parent, DWORD thr
     return found;
 }
 
-class DialogWindow {
+// A dialog or message box of `thread` (0: of any thread), or none: what finds them. A wait ends as soon
+// as what it waits for cannot come any more (`callDone`, when given, is set: the call under test
+// returned; the dialog is gone; a message box stands over it), else after `patienceMs`.
+class Dialog {
 public:
-    explicit DialogWindow(HWND window) : m_window(window) {}
+    Dialog(HWND window, DWORD thread, HANDLE callDone = nullptr, DWORD patienceMs = 10000)
+        : m_window(window), m_thread(thread), m_callDone(callDone), m_patienceMs(patienceMs) {}
     HWND Handle() const { return m_window; }
     // A control, once the dialog's thread has handled what was sent to it before.
     HWND Item(int id) const {
@@ -60,8 +63,8 @@ public:
         return 0;
     }
 
-    // Only enabled controls, clicks only on visible ones. A click returns at once (it may open a
-    // message box); a key goes to the focused control once what was posted before is handled.
+    // Only enabled controls, clicks only on visible ones. A click returns at once (it may open a message
+    // box); a key goes to the focused control once what was posted before is handled.
     void Type(int id, const std::string& text) const { SendMessageA(Focus(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())); }
     void Click(int id) const {
         if (!Visible(id) || !Enabled(id)) throw std::runtime_error("clicked control " + std::to_string(id) + ", hidden or disabled");
@@ -112,45 +115,30 @@ public:
             SendNotifyMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM((label.left + label.right) / 2, (label.top + label.bottom) / 2));
     }
 
-private:
-    HWND Focus(int id) const {
-        if (!Enabled(id)) throw std::runtime_error("used the disabled control " + std::to_string(id));
-        SendMessageA(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
-        return Item(id);
-    }
-    HWND m_window;
-};
-
-// The dialogs of `thread` (0: of any thread) while `callDone` (if any) is not set. A wait ends as
-// soon as what it waits for cannot come any more (the call under test returned, the dialog is gone
-// or a message box stands over it), else after `patienceMs`.
-class DialogScript {
-public:
-    DialogScript(DWORD thread, HANDLE callDone, DWORD patienceMs = 10000) : m_thread(thread), m_callDone(callDone), m_patienceMs(patienceMs) {}
-
-    void WaitUntil(const DialogWindow* dialog, const std::function<bool()>& condition, const std::string& what) const {
+    void WaitUntil(const std::function<bool()>& condition, const std::string& what) const {
         for (const ULONGLONG start = GetTickCount64(); !condition(); Sleep(20)) {
             if (m_callDone && WaitForSingleObject(m_callDone, 0) == WAIT_OBJECT_0) throw std::runtime_error("the call returned before " + what);
-            if (dialog && dialog->Gone()) throw std::runtime_error("the dialog went before " + what);
+            if (m_window && Gone()) throw std::runtime_error("the dialog went before " + what);
             for (HWND box : VisibleWindows("#32770", nullptr, m_thread))
-                if (dialog && GetWindow(box, GW_OWNER) == dialog->Handle()) throw std::runtime_error("\"" + TextOf(box) + "\" came before " + what);
+                if (m_window && GetWindow(box, GW_OWNER) == m_window) throw std::runtime_error("\"" + TextOf(box) + "\" came before " + what);
             if (GetTickCount64() - start > m_patienceMs) throw std::runtime_error("waited in vain for " + what);
         }
     }
-    void WaitGone(const DialogWindow& window) const { WaitUntil(&window, [&] { return window.Gone(); }, "\"" + window.Title() + "\" closed"); }
-    DialogWindow WaitForWindow(const std::string& title) const {  // a visible dialog or message box
+    void WaitGone() const { WaitUntil([&] { return Gone(); }, "\"" + Title() + "\" closed"); }
+    Dialog WaitForWindow(const std::string& title) const {  // a dialog or message box of the same thread
         HWND found = nullptr;
-        WaitUntil(nullptr, [&] {
+        Dialog(nullptr, m_thread, m_callDone, m_patienceMs).WaitUntil([&] {
             for (HWND window : VisibleWindows("#32770", nullptr, m_thread)) found = TextOf(window) == title ? window : found;
             return found != nullptr;
         }, "a window titled \"" + title + "\"");
-        return DialogWindow(found);
+        return Dialog(found, m_thread, m_callDone, m_patienceMs);
     }
-
-    // Checks the message box titled `caption`: owner, text, icon, buttons, default; presses `press`.
-    void AnswerMessageBox(const std::string& caption, HWND owner, const std::string& text, UINT icon, int press,
-                          const std::vector<int>& buttons = {IDOK}, int defaultButton = IDOK) const {
-        const DialogWindow box = WaitForWindow(caption);
+    // Checks the message box titled `caption`: text, icon, buttons, default, owner (this dialog unless
+    // given); presses `press`.
+    void AnswerMessageBox(const std::string& caption, const std::string& text, UINT icon, int press, const std::vector<int>& buttons = {IDOK},
+                          int defaultButton = IDOK, HWND owner = nullptr) const {
+        const Dialog box = WaitForWindow(caption);
+        owner = owner ? owner : m_window;
         std::string shownText;
         UINT shownIcon = 0;
         for (HWND label : VisibleWindows("Static", box.Handle())) {
@@ -163,10 +151,10 @@ public:
         for (HWND button : VisibleWindows("Button", box.Handle())) shownButtons.push_back(GetDlgCtrlID(button));
         std::sort(shownButtons.begin(), shownButtons.end());
         const std::string shown = Describe(GetWindow(box.Handle(), GW_OWNER), shownText, shownIcon, shownButtons, box.DefaultButton());
-        const std::string wanted = Describe(owner, text, icon, buttons, defaultButton);
-        if (shown != wanted) throw std::runtime_error("the box \"" + caption + "\" is\n  " + shown + "\nnot\n  " + wanted);
+        if (shown != Describe(owner, text, icon, buttons, defaultButton))
+            throw std::runtime_error("the box \"" + caption + "\" is\n  " + shown + "\nnot\n  " + Describe(owner, text, icon, buttons, defaultButton));
         box.Click(press);
-        WaitGone(box);
+        box.WaitGone();
     }
 
 private:
@@ -175,25 +163,30 @@ private:
         for (int id : buttons) line += " " + std::to_string(id);
         return line + ", default " + std::to_string(defaultButton) + ": \"" + text + "\"";
     }
+    HWND Focus(int id) const {
+        if (!Enabled(id)) throw std::runtime_error("used the disabled control " + std::to_string(id));
+        SendMessageA(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+        return Item(id);
+    }
+    HWND m_window;
     DWORD m_thread;
     HANDLE m_callDone;
     DWORD m_patienceMs;
 };
 
-// Runs `call` on this thread while `user` plays the window titled `title` (owned by `owner`) from
-// a second thread, from its opening until it is gone; no user: nobody watches. What the user
-// throws is a test failure; so is a window of this thread still open 2 s after the user is done,
-// which is then cancelled so that the test goes on. Returns what `call` returned.
-using User = std::function<void(const DialogScript&, const DialogWindow&)>;
+// Runs `call` on this thread while `user` plays the window titled `title` (owned by `owner`) from a
+// second thread, from its opening until it is gone; no user: nobody watches. What the user throws is a
+// test failure; so is a call that has not returned 2 s after the user is done, whose windows are then
+// cancelled so that the test goes on. Returns what `call` returned.
+using User = std::function<void(const Dialog&)>;
 inline BOOL DriveDialog(const std::string& title, HWND owner, const User& user, const std::function<BOOL()>& call) {
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const DWORD thread = GetCurrentThreadId();
     std::thread driver([&] {
         try {
-            const DialogScript script(thread, done);
-            const DialogWindow dialog = user ? script.WaitForWindow(title) : DialogWindow(nullptr);
+            const Dialog dialog = user ? Dialog(nullptr, thread, done).WaitForWindow(title) : Dialog(nullptr, thread);
             if (user && GetWindow(dialog.Handle(), GW_OWNER) != owner) throw std::runtime_error("\"" + title + "\" has another owner");
-            if (user) user(script, dialog), script.WaitGone(dialog);
+            if (user) user(dialog), dialog.WaitGone();
         } catch (const std::exception& e) {
             ADD_FAILURE() << "dialog script: " << e.what();
         }

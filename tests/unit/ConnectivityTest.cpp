@@ -55,7 +55,7 @@ TEST(ConnectivityTest, ReportsTheMachineDialsAModemOrTellsTheUser) {
         g_machine = {c.connected, c.dialResult, c.flags, 0xdeadbeef, 0xdeadbeef, 0, owner};
         EXPECT_EQ(c.connected, TarnixGetConnectedState());
         EXPECT_EQ(c.canConnect, TarnixCanConnect());
-        auto answer = [&](auto& script, auto&) { script.AnswerMessageBox(c.name, owner, kMessage, MB_ICONEXCLAMATION, c.press, {IDOK, IDCANCEL}); };
+        auto answer = [&](auto& box) { box.AnswerMessageBox(c.name, kMessage, MB_ICONEXCLAMATION, c.press, {IDOK, IDCANCEL}, IDOK, owner); };
         EXPECT_EQ(c.result, test::DriveDialog(c.name, owner, c.press ? test::User(answer) : nullptr, [&] { return TarnixConnect(owner, c.name); }));
         EXPECT_EQ(0u, g_machine.reserved);
         EXPECT_EQ(c.dials, g_machine.dials);

@@ -86,8 +86,8 @@ TEST_F(SilentCheckTest, ACheckThatCannotStartSetsNoTimerAndSaysWhy) {
         {w, kCompany, nullptr, "1.0.0"},         {w, kCompany, "", "1.0.0"},       {w, kCompany, "Velmora", "1.0\r\n"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.company ? c.company : "(null)") + ", " + (c.product ? c.product : "(null)") + ", " + c.exe);
-        auto says = [&](auto& script, auto&) {
-            script.AnswerMessageBox("Version Check", w, "An error has occured. The error code is 80070057", MB_ICONERROR, IDOK);
+        auto says = [&](auto& box) {
+            box.AnswerMessageBox("Version Check", "An error has occured. The error code is 80070057", MB_ICONERROR, IDOK, {IDOK}, IDOK, w);
         };
         EXPECT_EQ(0, test::DriveDialog("Version Check", c.window, c.window ? test::User(says) : nullptr, [&] {
             return BOOL(TarnixUpdateVelmoraFamilyTreeSilentCheck(c.window, c.company, c.product, c.exe, "1.0.0", "1.0.0", ""));
