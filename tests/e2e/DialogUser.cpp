@@ -1,8 +1,6 @@
-// tarnix_dialog_user replace SITE TREE [CAPTION]: the user of the tree browser that another process
-// shows, for the end-to-end run of the command-line host (tools/run-demo.sh). Checks that SITE is
-// offered, picks it, accepts the World Tree terms, types TREE, presses Enter there and answers Yes
-// to replacing it (in the box titled CAPTION, "tarnix" by default). Exits with 0 once the browser
-// is gone; on any failure it says why, cancels what is open and exits with 1.
+// tarnix_dialog_user replace SITE TREE [CAPTION]: the user of another process's tree browser in the end-to-end run
+// (tools/run-demo.sh). Checks that SITE is offered, picks it, accepts the World Tree terms, types TREE, presses Enter
+// and answers Yes to replacing it (box CAPTION, "tarnix" by default); exits with 0 once the browser is gone, else with 1.
 #include <cstdio>
 
 #include "DialogDriver.h"
@@ -10,20 +8,16 @@
 using namespace tarnix::test;
 
 int main(int argc, char** argv) {
-    if (argc < 4 || std::string(argv[1]) != "replace") {
-        std::fprintf(stderr, "usage: tarnix_dialog_user replace SITE TREE [CAPTION]\n");
-        return 2;
-    }
+    if (argc < 4 || std::string(argv[1]) != "replace") return std::fprintf(stderr, "usage: tarnix_dialog_user replace SITE TREE [CAPTION]\n"), 2;
     const std::string site = argv[2], tree = argv[3], caption = argc > 4 ? argv[4] : "tarnix";
     try {
-        // Another process's windows, which take a while to come.
-        const Dialog browser = Dialog(nullptr, 0, nullptr, 30000).WaitForWindow("Online Family Trees");
+        const Dialog browser = Dialog(nullptr, 0, nullptr, 30000).WaitForWindow("Online Family Trees");  // another process's: slow to come
         browser.WaitUntil([&] { return browser.Enabled(1000); }, "the lists");
-        const std::vector<std::string> sites = browser.ListBoxItems(1000);
+        const std::vector<std::string> sites = browser.Items(1000);
         for (const std::string& name : sites) std::printf("the browser offers \"%s\"\n", name.c_str());
         const auto position = std::find(sites.begin(), sites.end(), site);
         if (position == sites.end()) throw std::runtime_error("the site \"" + site + "\" is not offered");
-        browser.ChooseListBoxItem(1000, static_cast<int>(position - sites.begin()));
+        browser.Choose(1000, static_cast<int>(position - sites.begin()));
         browser.Click(1011);  // the terms accepted
         browser.Type(1008, tree);
         browser.PressKey(VK_RETURN);

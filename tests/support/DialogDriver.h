@@ -1,7 +1,6 @@
-// Driving the library's modal dialogs as a user would. The export under test runs on the test's own
-// thread, inside its modal loop; a script on a second thread (or in another process) finds the dialog
-// and its message boxes, reads their controls, types, ticks, picks list items and presses buttons and
-// keys. Every failure (a missing control, one that a user could not use, a wait in vain) throws.
+// Driving the library's modal dialogs as a user would: the export runs on the test's thread, in its
+// modal loop, while a script on a second thread (or in another process) works the dialog's controls
+// and answers its message boxes. What a user could not do, or waits for in vain, throws.
 #pragma once
 
 #include <windows.h>
@@ -23,8 +22,7 @@ inline std::string TextOf(HWND window) {
     return text;
 }
 
-// The visible windows of a class: the children of `parent`, or the top-level windows of `thread` (0: of
-// every thread).
+// The visible windows of a class: the children of `parent`, or the top-level ones of `thread` (0: any).
 inline std::vector<HWND> VisibleWindows(const char* kind, HWND parent, DWORD thread = 0) {
     std::vector<HWND> found;
     for (HWND w = GetWindow(parent ? parent : GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
@@ -36,16 +34,15 @@ inline std::vector<HWND> VisibleWindows(const char* kind, HWND parent, DWORD thr
     return found;
 }
 
-// A dialog or message box of `thread` (0: of any thread), or none: what finds them. A wait ends as soon
-// as what it waits for cannot come any more (`callDone`, when given, is set: the call under test
-// returned; the dialog is gone; a message box stands over it), else after `patienceMs`.
+// A dialog or message box of `thread` (0: of any), or none: what finds them. A wait ends once what it
+// waits for cannot come any more (`callDone` is set, the dialog went, a message box stands over it),
+// else after `patienceMs`.
 class Dialog {
 public:
     Dialog(HWND window, DWORD thread, HANDLE callDone = nullptr, DWORD patienceMs = 10000)
         : m_window(window), m_thread(thread), m_callDone(callDone), m_patienceMs(patienceMs) {}
     HWND Handle() const { return m_window; }
-    // A control, once the dialog's thread has handled what was sent to it before.
-    HWND Item(int id) const {
+    HWND Item(int id) const {  // once the dialog's thread has handled what was sent to it before
         DWORD_PTR ignored = 0;
         if (!SendMessageTimeoutA(m_window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored)) throw std::runtime_error("the dialog hangs");
         if (HWND item = GetDlgItem(m_window, id)) return item;
@@ -75,39 +72,33 @@ public:
         GetGUIThreadInfo(GetWindowThreadProcessId(m_window, nullptr), &thread);
         PostMessageA(thread.hwndFocus && IsChild(m_window, thread.hwndFocus) ? thread.hwndFocus : m_window, WM_KEYDOWN, key, 1);
     }
-    // Through the wide message: Wine hands another process a list box's text whole only so.
-    std::vector<std::string> ListBoxItems(int id) const {
-        std::vector<std::string> items;
-        for (LRESULT i = 0, count = SendMessageW(Item(id), LB_GETCOUNT, 0, 0); i < count; ++i) {
-            wchar_t text[256] = {};
-            char narrow[512] = {};
-            SendMessageW(Item(id), LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-            items.push_back(WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr) ? narrow : "");
-        }
-        return items;
-    }
-    void ChooseListBoxItem(int id, int position) const {
-        SendMessageA(Focus(id), LB_SETCURSEL, position, 0);
-        SendMessageA(m_window, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(id)));
-    }
-    // The column titles, then each row: column texts joined by '|'.
-    std::vector<std::string> ListViewRows(int id) const {
-        std::vector<std::string> rows;
+    // A list box's items (through the wide message: Wine hands another process the text whole only so),
+    // or a list view's column titles and rows, columns joined by '|'.
+    std::vector<std::string> Items(int id) const {
         const HWND list = Item(id);
-        for (int item = -1; item < ListView_GetItemCount(list); ++item) {  // -1: the column titles
+        const bool view = VisibleWindows("SysHeader32", list).size() == 1;  // the list view's column titles
+        std::vector<std::string> items;
+        for (int item = view ? -1 : 0; item < (view ? ListView_GetItemCount(list) : SendMessageW(list, LB_GETCOUNT, 0, 0)); ++item) {
             std::string row;
-            for (int column = 0; column < Header_GetItemCount(ListView_GetHeader(list)); ++column) {
-                char text[256] = {};
+            for (int column = 0; column < (view ? Header_GetItemCount(ListView_GetHeader(list)) : 1); ++column) {
+                char text[512] = {};
+                wchar_t wide[256] = {};
                 LVCOLUMNA title{LVCF_TEXT, 0, 0, text, sizeof text};
-                if (item < 0) ListView_GetColumn(list, column, &title);
+                if (!view) SendMessageW(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(wide));
+                if (!view) WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+                else if (item < 0) ListView_GetColumn(list, column, &title);
                 else ListView_GetItemText(list, item, column, text, sizeof text);
                 row += (column ? "|" : "") + std::string(text);
             }
-            rows.push_back(row);
+            items.push_back(row);
         }
-        return rows;
+        return items;
     }
-    void SelectListViewItem(int id, int item, bool doubleClick = false) const {
+    void Choose(int id, int position) const {  // a list box's item
+        SendMessageA(Focus(id), LB_SETCURSEL, position, 0);
+        SendMessageA(m_window, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(id)));
+    }
+    void Select(int id, int item, bool doubleClick = false) const {  // a list view's item
         const HWND list = Focus(id);
         ListView_SetItemState(list, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
         RECT label{};
@@ -133,12 +124,11 @@ public:
         }, "a window titled \"" + title + "\"");
         return Dialog(found, m_thread, m_callDone, m_patienceMs);
     }
-    // Checks the message box titled `caption`: text, icon, buttons, default, owner (this dialog unless
-    // given); presses `press`.
-    void AnswerMessageBox(const std::string& caption, const std::string& text, UINT icon, int press, const std::vector<int>& buttons = {IDOK},
-                          int defaultButton = IDOK, HWND owner = nullptr) const {
+    // Checks the message box titled `caption` (text, icon, buttons, default, and owner: this dialog
+    // unless given), then presses `press`.
+    void AnswerMessageBox(const std::string& caption, const std::string& text, UINT icon, int press,
+                          const std::vector<int>& buttons = {IDOK}, int defaultButton = IDOK, HWND owner = nullptr) const {
         const Dialog box = WaitForWindow(caption);
-        owner = owner ? owner : m_window;
         std::string shownText;
         UINT shownIcon = 0;
         for (HWND label : VisibleWindows("Static", box.Handle())) {
@@ -151,8 +141,8 @@ public:
         for (HWND button : VisibleWindows("Button", box.Handle())) shownButtons.push_back(GetDlgCtrlID(button));
         std::sort(shownButtons.begin(), shownButtons.end());
         const std::string shown = Describe(GetWindow(box.Handle(), GW_OWNER), shownText, shownIcon, shownButtons, box.DefaultButton());
-        if (shown != Describe(owner, text, icon, buttons, defaultButton))
-            throw std::runtime_error("the box \"" + caption + "\" is\n  " + shown + "\nnot\n  " + Describe(owner, text, icon, buttons, defaultButton));
+        const std::string wanted = Describe(owner ? owner : m_window, text, icon, buttons, defaultButton);
+        if (shown != wanted) throw std::runtime_error("the box \"" + caption + "\" is\n  " + shown + "\nnot\n  " + wanted);
         box.Click(press);
         box.WaitGone();
     }
@@ -175,9 +165,8 @@ private:
 };
 
 // Runs `call` on this thread while `user` plays the window titled `title` (owned by `owner`) from a
-// second thread, from its opening until it is gone; no user: nobody watches. What the user throws is a
-// test failure; so is a call that has not returned 2 s after the user is done, whose windows are then
-// cancelled so that the test goes on. Returns what `call` returned.
+// second thread until it is gone; no user: nobody watches. What the user throws fails the test, as does
+// a call still running 2 s after the user is done, whose windows are then cancelled. Returns the call's.
 using User = std::function<void(const Dialog&)>;
 inline BOOL DriveDialog(const std::string& title, HWND owner, const User& user, const std::function<BOOL()>& call) {
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -191,9 +180,7 @@ inline BOOL DriveDialog(const std::string& title, HWND owner, const User& user, 
             ADD_FAILURE() << "dialog script: " << e.what();
         }
         if (WaitForSingleObject(done, 2000) == WAIT_OBJECT_0) return;
-        std::string left;
-        for (HWND window : VisibleWindows("#32770", nullptr, thread)) left += " \"" + TextOf(window) + "\"";
-        ADD_FAILURE() << "the call had not returned 2 s after the script; still open:" << left;
+        ADD_FAILURE() << "the call had not returned 2 s after the script";
         while (WaitForSingleObject(done, 100) == WAIT_TIMEOUT)
             for (HWND window : VisibleWindows("#32770", nullptr, thread)) PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
     });

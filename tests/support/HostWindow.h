@@ -11,8 +11,7 @@ public:
     ~HostWindow() { DestroyWindow(m_window); }
     HWND get() const { return m_window; }
 
-    // Runs the thread's message loop until `done()`, for `ms` at most, or past the 12 ticks that a
-    // check may take; the ticks of timer 305 on the window that it dispatched.
+    // Runs the message loop until `done()`, `ms` or a tick past a check's 12: the ticks of timer 305 it dispatched.
     template <class Done>
     int RunLoop(Done done, DWORD ms = 10000) {
         int ticks = 0;

@@ -107,8 +107,8 @@ int main(int argc, char** argv) {
     int worldTree = 0;
     Picture("tree-browser", "Online Family Trees", [](const Dialog& d) {
         d.WaitUntil([&] { return d.Enabled(1000); }, "the lists");
-        d.ChooseListBoxItem(1000, 1);
-        d.SelectListViewItem(1007, 0);
+        d.Choose(1000, 1);
+        d.Select(1007, 0);
     }, [&] {
         TarnixSaveOnlineFamilyTreeDialog(nullptr, "tarnix", "tk", "", buffers[0], 64, buffers[1], 64, buffers[2], 64, buffers[3], 64,
                                          buffers[4], 64, buffers[5], 64, &worldTree);
