@@ -105,20 +105,19 @@ TEST_F(DialogsTest, TheTreeBrowserOffersTheUsersSitesAndReturnsTheTreeChosen) {
              d.Choose(kSiteList, 1);
              d.Select(kTreeList, 2);
              EXPECT_EQ("Jones", d.Text(kName));
+             d.PressKey(VK_TAB);  // the name box reports its focus, and the double-click takes it back: the pick stays
              d.Select(kTreeList, 2, true);
          }, kSites, kTrees, 1, {"abc", "From trees", "c-5", "Jones", "3", "1"}, kUntouched, 5},
-        // Tab and the question move the focus, which the name box reports: the tree confirmed is the one returned.
-        {"save: a name in another case, replacing it No; the second of two of one name picked, Tab, Enter, Yes", true, host.get(), [](auto& d) {
+        {"save: a name in another case, Enter there; replacing it answered No, then OK and Yes", true, host.get(), [](auto& d) {
+             const char kQuestion[] = "smith family already exists.\r\nDo you want to replace it?";
              d.Choose(kSiteList, 1);
              d.Click(kAccept);
              d.Type(kName, "smith family");
-             d.Click(IDOK);
-             d.AnswerMessageBox(kCaption, "smith family already exists.\r\nDo you want to replace it?", MB_ICONEXCLAMATION, IDNO, {IDYES, IDNO}, IDNO);
-             d.Select(kTreeList, 2);
-             d.PressKey(VK_TAB);
              d.PressKey(VK_RETURN);
-             d.AnswerMessageBox(kCaption, "Jones already exists.\r\nDo you want to replace it?", MB_ICONEXCLAMATION, IDYES, {IDYES, IDNO}, IDNO);
-         }, kSites, kTrees, 1, {"abc", "From trees", "c-5", "Jones", "3", "1"}, 1},
+             d.AnswerMessageBox(kCaption, kQuestion, MB_ICONEXCLAMATION, IDNO, {IDYES, IDNO}, IDNO);
+             d.Click(IDOK);
+             d.AnswerMessageBox(kCaption, kQuestion, MB_ICONEXCLAMATION, IDYES, {IDYES, IDNO}, IDNO);
+         }, kSites, kTrees, 1, {"ABC", "From trees", "c-1", "Smith Family", "15", "2"}, 1},
         {"the site list refused", false, host.get(), Fails(kSitesFailed + "80070005"), Refusal("80070005")},
         {"the tree list refused", false, host.get(), Fails(kTreesFailed + "800704DC"), kSites, Refusal("800704DC")},
         {"a site id too long to read", false, host.get(), Fails(kSitesFailed + "80070057"),
@@ -165,9 +164,8 @@ TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
     const std::string kFailed = "An error has occured while downloading the online family tree. The error code is ";  // uploads too
     const std::string server = service.Address();
     char type[32];
-    auto upload = [&](const char* ticket) -> std::function<BOOL()> {
-        return [&, ticket] { return TarnixCreateOnlineFamilyTreeDialog(host.get(), kCaption, ticket, kLocalFile, "41", "Smith Family", 1, "cb"); };
-    };
+    const std::function<BOOL()> upload = [&] {
+        return TarnixCreateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "41", "Smith Family", 1, "cb"); };
     auto order = [](HWND parent) -> std::function<BOOL()> {
         return [parent] { return TarnixExportOnlineFamilyTreeDialog(parent, kCaption, "tk", "c-1", "Smith Family", "cb"), TRUE; };
     };
@@ -186,17 +184,19 @@ TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
         {"an upload, closed once it is in", Held(Ok("")), kUpload, host.get(), [&](auto& d) {
              EXPECT_EQ("Exporting Smith Family to " TARNIX_EXPECTED_SERVICE_HOST, d.Text(kStatus));
              SetEvent(release);
-         }, upload("tk"), 1, "/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb"},
+         }, upload, 1, "/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb"},
         {"a replacement, closed once it is in", Ok(""), kUpload, host.get(), nullptr, [&] {
              return TarnixUpdateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "c-7", "Smith Family", "cb");
          }, 1, "/vft/gatekeeper.ashx?op=oftreplace&collectionid=c-7&cobrand=cb"},
-        {"an upload refused", Refusal("800704DC"), kUpload, host.get(), Fails(kFailed + "800704DC"), upload("tk"), 0},
+        {"an upload refused", Refusal("800704DC"), kUpload, host.get(), Fails(kFailed + "800704DC"), upload, 0},
         // Returns while the answer is still held: a cancel does not wait for the worker.
-        {"an upload cancelled", Held(Ok("")), kUpload, host.get(), [](auto& d) { d.Click(IDCANCEL); }, upload("tk"), 0},
+        {"an upload cancelled", Held(Ok("")), kUpload, host.get(), [](auto& d) { d.Click(IDCANCEL); }, upload, 0},
         // A ticket that could end the request line is refused before any dialog: the general failure over the host.
-        {"an upload that cannot start", Ok(""), kCaption, host.get(), [&](auto& box) {
+        {"a tree browser that cannot start", Ok(""), kCaption, host.get(), [&](auto& box) {
              box.AnswerMessageBox(kCaption, "An error has occured. The error code is 80070057", MB_ICONERROR, IDOK, {IDOK}, IDOK, host.get());
-         }, upload("t\r\nk"), 0},
+         }, [&] {
+             char b[8];
+             return TarnixOpenOnlineFamilyTreeDialog(host.get(), kCaption, "t\r\nk", "cb", b, 8, b, 8, b, 8, b, 8, b, 8, b, 8); }, 0},
         {"an export order taken, then Close as the default, pressed with Enter", Held(Ok("")), kExport, host.get(), [&](auto& d) {
              EXPECT_EQ("The online family tree 'Smith Family' needs to be prepared for download.|Submitting a request to export the "
                        "online family tree.\r\nPlease wait...", d.Text(kMessage) + "|" + d.Text(kStatus));

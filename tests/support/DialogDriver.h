@@ -60,8 +60,8 @@ public:
         return 0;
     }
 
-    // Only enabled controls, clicks only on visible ones. A click returns at once (it may open a message
-    // box); a key goes to the focused control once what was posted before is handled.
+    // Only enabled controls, clicks only on visible ones, only items there are. A click returns at once (it may
+    // open a message box); a key or a double-click comes once what was posted before is handled.
     void Type(int id, const std::string& text) const { SendMessageA(Focus(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())); }
     void Click(int id) const {
         if (!Visible(id) || !Enabled(id)) throw std::runtime_error("clicked control " + std::to_string(id) + ", hidden or disabled");
@@ -95,15 +95,16 @@ public:
         return items;
     }
     void Choose(int id, int position) const {  // a list box's item
-        SendMessageA(Focus(id), LB_SETCURSEL, position, 0);
+        if (SendMessageA(Focus(id), LB_SETCURSEL, position, 0) == LB_ERR) throw std::runtime_error("no item " + std::to_string(position));
         SendMessageA(m_window, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(id)));
     }
     void Select(int id, int item, bool doubleClick = false) const {  // a list view's item
         const HWND list = Focus(id);
+        if (item >= ListView_GetItemCount(list)) throw std::runtime_error("no item " + std::to_string(item));
         ListView_SetItemState(list, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
         RECT label{};
         if (doubleClick && ListView_GetItemRect(list, item, &label, LVIR_LABEL))
-            SendNotifyMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM((label.left + label.right) / 2, (label.top + label.bottom) / 2));
+            PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM((label.left + label.right) / 2, (label.top + label.bottom) / 2));
     }
 
     void WaitUntil(const std::function<bool()>& condition, const std::string& what) const {
