@@ -164,8 +164,7 @@ TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
     const std::string kFailed = "An error has occured while downloading the online family tree. The error code is ";  // uploads too
     const std::string server = service.Address();
     char type[32];
-    const std::function<BOOL()> upload = [&] {
-        return TarnixCreateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "41", "Smith Family", 1, "cb"); };
+    auto upload = [&] { return TarnixCreateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "41", "Smith Family", 1, "cb"); };
     auto order = [](HWND parent) -> std::function<BOOL()> {
         return [parent] { return TarnixExportOnlineFamilyTreeDialog(parent, kCaption, "tk", "c-1", "Smith Family", "cb"), TRUE; };
     };

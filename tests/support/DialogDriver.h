@@ -109,8 +109,9 @@ public:
 
     void WaitUntil(const std::function<bool()>& condition, const std::string& what) const {
         for (const ULONGLONG start = GetTickCount64(); !condition(); Sleep(20)) {
-            if (m_callDone && WaitForSingleObject(m_callDone, 0) == WAIT_OBJECT_0) throw std::runtime_error("the call returned before " + what);
-            if (m_window && Gone()) throw std::runtime_error("the dialog went before " + what);
+            // The call's end and the dialog's going may be the outcome itself, come since it was asked for.
+            if (m_callDone && WaitForSingleObject(m_callDone, 0) == WAIT_OBJECT_0 && !condition()) throw std::runtime_error("the call ended before " + what);
+            if (m_window && Gone() && !condition()) throw std::runtime_error("the dialog went before " + what);
             for (HWND box : VisibleWindows("#32770", nullptr, m_thread))
                 if (m_window && GetWindow(box, GW_OWNER) == m_window) throw std::runtime_error("\"" + TextOf(box) + "\" came before " + what);
             if (GetTickCount64() - start > m_patienceMs) throw std::runtime_error("waited in vain for " + what);
