@@ -14,7 +14,6 @@ int main(int argc, char** argv) {
         const Dialog browser = Dialog(nullptr, 0, nullptr, 30000).WaitForWindow("Online Family Trees");  // another process's: slow to come
         browser.WaitUntil([&] { return browser.Enabled(1000); }, "the lists");
         const std::vector<std::string> sites = browser.Items(1000);
-        for (const std::string& name : sites) std::printf("the browser offers \"%s\"\n", name.c_str());
         const auto position = std::find(sites.begin(), sites.end(), site);
         if (position == sites.end()) throw std::runtime_error("the site \"" + site + "\" is not offered");
         browser.Choose(1000, static_cast<int>(position - sites.begin()));

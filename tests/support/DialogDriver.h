@@ -110,7 +110,7 @@ public:
     void WaitUntil(const std::function<bool()>& condition, const std::string& what) const {
         for (const ULONGLONG start = GetTickCount64(); !condition(); Sleep(20)) {
             // The call's end and the dialog's going may be the outcome itself, come since it was asked for.
-            if (m_callDone && WaitForSingleObject(m_callDone, 0) == WAIT_OBJECT_0 && !condition()) throw std::runtime_error("the call ended before " + what);
+            if (m_callDone && !WaitForSingleObject(m_callDone, 0) && !condition()) throw std::runtime_error("the call ended before " + what);
             if (m_window && Gone() && !condition()) throw std::runtime_error("the dialog went before " + what);
             for (HWND box : VisibleWindows("#32770", nullptr, m_thread))
                 if (m_window && GetWindow(box, GW_OWNER) == m_window) throw std::runtime_error("\"" + TextOf(box) + "\" came before " + what);
@@ -131,11 +131,13 @@ public:
     void AnswerMessageBox(const std::string& caption, const std::string& text, UINT icon, int press,
                           const std::vector<int>& buttons = {IDOK}, int defaultButton = IDOK, HWND owner = nullptr) const {
         const Dialog box = WaitForWindow(caption);
+        DWORD process = 0;
+        GetWindowThreadProcessId(box.Handle(), &process);
         std::string shownText;
-        UINT shownIcon = 0;
+        UINT shownIcon = process == GetCurrentProcessId() ? 0 : icon;  // another process's icons are handles of its own
         for (HWND label : VisibleWindows("Static", box.Handle())) {
             if (shownText.empty()) shownText = TextOf(label);
-            const LRESULT image = SendMessageA(label, STM_GETICON, 0, 0);
+            const LRESULT image = process == GetCurrentProcessId() ? SendMessageA(label, STM_GETICON, 0, 0) : 0;
             for (UINT kind = 1; kind <= 4; ++kind)  // IDI_HAND, IDI_QUESTION, IDI_EXCLAMATION, IDI_ASTERISK
                 if (image && image == reinterpret_cast<LRESULT>(LoadIconA(nullptr, MAKEINTRESOURCEA(32512 + kind)))) shownIcon = kind << 4;
         }

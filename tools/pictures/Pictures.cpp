@@ -88,7 +88,9 @@ int main(int argc, char** argv) {
     const ProxySetting proxy(service.Port());  // every host name, the service's and files.example, is this service
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     auto ok = [](const std::string& rows) { return HttpAnswer{200, "OK", {}, "<r><ok/>" + rows + "</r>"}; };
-    auto site = [](const char* id, const char* name) { return Row("Site", {{"SiteID", id}, {"SiteName", name}, {"SiteRights", "PRIV"}, {"Rights", "ADMN"}}); };
+    auto site = [](const char* id, const char* name) {
+        return Row("Site", {{"SiteID", id}, {"SiteName", name}, {"SiteRights", "PRIV"}, {"Rights", "ADMN"}});
+    };
     auto tree = [](const char* id, const char* name, const char* permission, const char* status) {
         return Row("oft", {{"SiteID", "4101"}, {"CollectionID", id}, {"OFTName", name}, {"Permission", permission}, {"DownloadStatus", status}});
     };
