@@ -1,10 +1,10 @@
-// The command-line host, tarnix.exe, run as a user runs it, against the local test service: the
-// exit codes of bad usage and of failures, what it says, and a download that cannot be written.
+// The command-line host, tarnix.exe, run as a user runs it against the local test service: the exit
+// codes of bad usage and of failures, what it says, and downloads that cannot be written.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <string>
+#include <cstdlib>
 
 #include "TestFiles.h"
 #include "TestService.h"
@@ -13,74 +13,23 @@ namespace {
 
 using namespace tarnix::test;
 
-const std::string kBody(100000, 'r');
-constexpr char kOutput[] = "C:\\cli-test-output.txt";
-
-std::string Folder() {
-    char path[MAX_PATH];
-    const std::string exe(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
-    return exe.substr(0, exe.find_last_of('\\') + 1);
-}
-
-struct Ran {
-    DWORD code = 0xDEAD;
-    std::string out, err;
-};
-
-// Runs `tarnix ARGUMENTS`, its standard output into `stdoutFile` (or kept and returned); "SERVER"
-// in the arguments names the local service.
-Ran Tarnix(std::string arguments, const char* stdoutFile = nullptr) {
-    char server[64] = "";
-    GetEnvironmentVariableA("TARNIX_SERVICE", server, sizeof server);
-    if (const size_t at = arguments.find("SERVER"); at != std::string::npos) arguments.replace(at, 6, server);
-    const std::string outFile = Folder() + "cli-test.out", errFile = Folder() + "cli-test.err";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    auto open = [&](const std::string& path, DWORD disposition) {
-        return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                           disposition, 0, nullptr);
-    };
-    STARTUPINFOA startup{sizeof startup};
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = open("NUL", OPEN_EXISTING);
-    startup.hStdOutput = stdoutFile ? open(stdoutFile, OPEN_EXISTING) : open(outFile, CREATE_ALWAYS);
-    startup.hStdError = open(errFile, CREATE_ALWAYS);
-    std::string line = "\"" + Folder() + "tarnix.exe\" " + arguments;
-    PROCESS_INFORMATION process{};
-    Ran run;
-    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 0xDEAD);
-        GetExitCodeProcess(process.hProcess, &run.code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
-    run.out = stdoutFile ? "" : FileBytes(outFile.c_str());
-    run.err = FileBytes(errFile.c_str());
-    DeleteFileA(outFile.c_str());
-    DeleteFileA(errFile.c_str());
-    return run;
-}
-
-class CliTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        // Only what a sign-in needs may come from the environment; none of it here.
-        for (const char* name : {"TARNIX_TICKET", "TARNIX_PASSWORD", "TARNIX_DLL"}) SetEnvironmentVariableA(name, nullptr);
-        tarnix::test::ReachDirectly(service);
-        service.On("/t.txt", HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, kBody});
-        service.On("op=apilogin", HttpAnswer{200, "OK", {}, "<r><error><hresult>8007052E</hresult></error></r>"});
-    }
-    void TearDown() override { DeleteFileA(kOutput); }
-
+// Only what a sign-in needs may come from the environment (none of it here): a stray TARNIX_OUT
+// changes nothing. A download goes where the command line says; one that cannot be written fails.
+TEST(CliTest, ExitCodesSayWhyAndDownloadsGoWhereTheCommandLineSays) {
+    for (const char* name : {"TARNIX_TICKET", "TARNIX_PASSWORD", "TARNIX_DLL"}) SetEnvironmentVariableA(name, nullptr);
+    SetEnvironmentVariableA("TARNIX_OUT", "C:\\cli-test-stray.txt");
     TestService service;
-};
-
-TEST_F(CliTest, BadUsageExitsWith2AndFailuresWith1SayingWhy) {
-    const struct {
-        const char* arguments;
-        DWORD code;
-        const char* says;  // on standard error
-    } cases[] = {
+    ReachDirectly(service);
+    const std::string body(100000, 'r'), out = TempPath("cli.out"), err = TempPath("cli.err");
+    service.On("/t.txt", HttpAnswer{200, "OK", {{"Content-Type", "text/plain"}}, body});
+    service.On("op=apilogin", HttpAnswer{200, "OK", {}, "<r><error><hresult>8007052E</hresult></error></r>"});
+    const std::string exe = _pgmptr, folder = exe.substr(0, exe.find_last_of('\\') + 1);  // tarnix.exe is beside this program
+    // `tarnix ARGUMENTS` through the command interpreter, its standard output into `into`; SERVER names the service.
+    auto tarnix = [&](std::string arguments, const std::string& into) {
+        if (const size_t at = arguments.find("SERVER"); at != std::string::npos) arguments.replace(at, 6, service.Address());
+        return std::system(("\"\"" + folder + "tarnix.exe\" " + arguments + " <NUL >" + into + " 2>" + err + "\"").c_str());
+    };
+    const struct { const char* arguments; int code; const char *says, *prints = "", *into = nullptr; } cases[] = {
         {"", 2, ""},
         {"frobnicate", 2, "unknown command 'frobnicate'"},
         {"get SERVER", 2, "missing the path"},
@@ -90,33 +39,21 @@ TEST_F(CliTest, BadUsageExitsWith2AndFailuresWith1SayingWhy) {
         {"get SERVER /gone", 1, "HTTP status 404"},
         {"get SERVER /t.txt --out Z:\\dev\\full", 1, "writing Z:\\dev\\full failed: 0x80070070"},
         {"get SERVER /t.txt --out C:\\no-such-folder\\f.txt", 1, "cannot write beside C:\\no-such-folder\\f.txt"},
+        {"get SERVER /t.txt", 1, "writing to standard output failed: 0x80070070", "", "Z:\\dev\\full"},
+        {"get SERVER /t.txt --out C:\\cli-test-output.txt", 0, "", "saved 100000 bytes to C:\\cli-test-output.txt"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
-        const Ran run = Tarnix(c.arguments);
-        EXPECT_EQ(c.code, run.code);
-        EXPECT_NE(std::string::npos, run.err.find(c.says)) << run.err;
+        EXPECT_EQ(c.code, tarnix(c.arguments, c.into ? c.into : out));
+        EXPECT_NE(std::string::npos, FileBytes(err).find(c.says)) << FileBytes(err);
+        EXPECT_NE(std::string::npos, FileBytes(out).find(c.prints)) << FileBytes(out);
+        DeleteFileA(out.c_str());
     }
-}
-
-// A download goes where the command line says, whatever a stray TARNIX_OUT says; standard output
-// that cannot be written fails the command.
-TEST_F(CliTest, ADownloadGoesWhereTheCommandLineSays) {
-    SetEnvironmentVariableA("TARNIX_OUT", kOutput);
-    const Ran toOutput = Tarnix("get SERVER /t.txt");
-    SetEnvironmentVariableA("TARNIX_OUT", nullptr);
-    EXPECT_EQ(0u, toOutput.code) << toOutput.err;
-    EXPECT_TRUE(toOutput.out == kBody) << toOutput.out.size() << " bytes on standard output";
-    EXPECT_EQ("<none>", FileBytes(kOutput));
-
-    const Ran toFile = Tarnix(std::string("get SERVER /t.txt --out ") + kOutput);
-    EXPECT_EQ(0u, toFile.code) << toFile.err;
-    EXPECT_NE(std::string::npos, toFile.out.find("saved 100000 bytes to C:\\cli-test-output.txt")) << toFile.out;
-    EXPECT_TRUE(FileBytes(kOutput) == kBody);
-
-    const Ran full = Tarnix("get SERVER /t.txt", "Z:\\dev\\full");
-    EXPECT_EQ(1u, full.code);
-    EXPECT_NE(std::string::npos, full.err.find("writing to standard output failed: 0x80070070")) << full.err;
+    EXPECT_TRUE(FileBytes("C:\\cli-test-output.txt") == body);
+    EXPECT_EQ(0, tarnix("get SERVER /t.txt", out));
+    EXPECT_TRUE(FileBytes(out) == body) << FileBytes(out).size() << " bytes on standard output";
+    EXPECT_EQ("<none>", FileBytes("C:\\cli-test-stray.txt"));
+    for (const std::string& file : {out, err, std::string("C:\\cli-test-output.txt")}) DeleteFileA(file.c_str());
 }
 
 }  // namespace

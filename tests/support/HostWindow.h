@@ -11,12 +11,11 @@ public:
     ~HostWindow() { DestroyWindow(m_window); }
     HWND get() const { return m_window; }
 
-    // Runs the thread's message loop until `done()` or `timeoutMs`; the ticks of timer 305 on the
-    // window that it dispatched.
+    // Runs the message loop until `done()`, `ms` or a tick past a check's 12: the ticks of timer 305 it dispatched.
     template <class Done>
-    int RunLoop(Done done, DWORD timeoutMs) {
+    int RunLoop(Done done, DWORD ms = 10000) {
         int ticks = 0;
-        for (ULONGLONG start = GetTickCount64(); !done() && GetTickCount64() - start < timeoutMs;
+        for (ULONGLONG start = GetTickCount64(); !done() && ticks <= 12 && GetTickCount64() - start < ms;
              MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT))
             for (MSG msg; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); DispatchMessageA(&msg))
                 ticks += msg.message == WM_TIMER && msg.hwnd == m_window && msg.wParam == 305;
