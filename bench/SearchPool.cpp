@@ -47,8 +47,26 @@ private:
         for (;;) {
             SOCKET connection = accept(m_listener, nullptr, nullptr);
             if (connection == INVALID_SOCKET) return;
-            std::thread([this, connection] { Serve(connection); }).detach();
+            // A Win32 thread, not std::thread(...).detach(): mingw-w64's posix-thread runtime
+            // races a detach against the new thread's start.
+            auto* job = new Job{this, connection};
+            const HANDLE thread = CreateThread(nullptr, 0, &ServeJob, job, 0, nullptr);
+            if (thread) CloseHandle(thread);
+            else delete job, closesocket(connection);
         }
+    }
+    struct Job {
+        SlowService* service;
+        SOCKET connection;
+    };
+    static DWORD WINAPI ServeJob(void* argument) {
+        const Job job = *static_cast<Job*>(argument);
+        delete static_cast<Job*>(argument);
+        try {
+            job.service->Serve(job.connection);
+        } catch (...) {  // nothing may leave a thread routine
+        }
+        return 0;
     }
     void Serve(SOCKET connection) {
         std::string head;

@@ -4,6 +4,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <functional>
+#include <memory>
+
 namespace tarnix::test {
 
 // Starts Winsock and listens with a queue of `backlog`, `address` telling where. On failure
@@ -23,6 +26,32 @@ inline SOCKET ListenOnLoopback(int backlog, sockaddr_in& address) {
     if (listener != INVALID_SOCKET) closesocket(listener);
     WSACleanup();
     return INVALID_SOCKET;
+}
+
+namespace detail {
+inline DWORD WINAPI RunConnectionJob(void* argument) {
+    std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(argument));
+    try {
+        (*job)();
+    } catch (...) {  // nothing may leave a thread routine; the connection just ends
+    }
+    return 0;
+}
+}  // namespace detail
+
+// Runs `job` on a Win32 thread of its own that nobody waits for; false if none could start.
+// Not std::thread(...).detach(): mingw-w64's posix-thread runtime races the detach against the
+// new thread's start, which under load then runs with a freed argument (crashes, or a thread
+// that never starts and a connection that is never answered).
+inline bool RunOnOwnThread(std::function<void()> job) {
+    auto* owned = new std::function<void()>(std::move(job));
+    const HANDLE thread = CreateThread(nullptr, 0, &detail::RunConnectionJob, owned, 0, nullptr);
+    if (thread == nullptr) {
+        delete owned;
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
 }
 
 }  // namespace tarnix::test

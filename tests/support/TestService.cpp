@@ -66,7 +66,7 @@ public:
         acceptor = std::thread([this] {
             for (SOCKET socket; (socket = accept(listener, nullptr, nullptr)) != INVALID_SOCKET;) {
                 Locked([&] { open.insert(socket); });
-                std::thread([this, socket] { Serve(socket); }).detach();
+                if (!RunOnOwnThread([this, socket] { Serve(socket); })) Forget(socket);
             }
         });
     }
@@ -109,6 +109,9 @@ private:
             changed.notify_all();
         });
         if (complete) Answer(socket, Choose(request));
+        Forget(socket);
+    }
+    void Forget(SOCKET socket) {
         closesocket(socket);
         Locked([&] {
             open.erase(open.find(socket));  // a value the system may already have given again
@@ -233,6 +236,8 @@ private:
     HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SOCKET listener = INVALID_SOCKET;
     std::thread acceptor;
+
+public:
     std::multiset<SOCKET> open;  // connections being served
 };
 
@@ -255,6 +260,10 @@ size_t TestService::RequestCount() const { return m_impl->Locked([&] { return m_
 void TestService::KeepRequests(bool keep) { m_impl->Locked([&] { m_impl->keepRequests = keep; }); }
 bool TestService::WaitForRequests(size_t count, DWORD timeoutMs) const {
     return m_impl->WaitFor(m_impl->requestCount, count, timeoutMs);
+}
+bool TestService::WaitUntilIdle(DWORD timeoutMs) const {
+    std::unique_lock<std::mutex> lock(m_impl->mutex);
+    return m_impl->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_impl->open.empty(); });
 }
 bool TestService::WaitForClientAborts(size_t count, DWORD timeoutMs) const {
     return m_impl->WaitFor(m_impl->clientAborts, count, timeoutMs);

@@ -87,6 +87,8 @@ public:
     bool WaitForRequests(size_t count, DWORD timeoutMs = 10000) const;  // true once `count` arrived
     // True once `count` clients closed their connections before the answer was all sent.
     bool WaitForClientAborts(size_t count, DWORD timeoutMs = 10000) const;
+    // True once no connection is being served (every answer sent and its connection closed).
+    bool WaitUntilIdle(DWORD timeoutMs = 10000) const;
 
 private:
     class Impl;
