@@ -44,6 +44,9 @@ FAULTS = [
     ("requests/RequestBase.cpp", "ThrowHrIf(CThreadPool::CurrentWorkerStopping(), E_ABORT);", "", "a stopping pool not seen"),
     ("requests/Thread.cpp", "m_shared->queue.size() >= m_queueLimit", "m_shared->queue.size() > m_queueLimit", "one job more than the limit queued"),
     ("requests/Thread.cpp", 'constexpr char kEscapedJobLocation[] = "Thread.cpp(35)";', 'constexpr char kEscapedJobLocation[] = "Thread.cpp";', "the escaped job's debug line changed"),
+    ("dialogs/OperationDialogs.cpp", "SendMessageA(dialog, DM_SETDEFID, IDCANCEL, 0);", "", "Close drawn as the default but not it"),
+    ("dialogs/TreeBrowser.cpp", "    if (text != context.nameText) {", "    if (true) {", "the chosen tree forgotten on a focus change"),
+    ("operations/SilentCheck.cpp", "REG_DWORD, reinterpret_cast", "REG_SZ, reinterpret_cast", "the update flag written as a string"),
     ("frame/Library.cpp", "if (number == 0 || number > 65535) return std::string();", "", "a service port past 65535 taken"),
 ]
 
