@@ -20,7 +20,7 @@ TEST(FileStream, SeeksReadsResizesAndTellsAHostWhatItIs) {
     ASSERT_EQ(S_OK, stream->SetSize(ULARGE_INTEGER{{4, 0}}));
     const struct { LONGLONG by; DWORD origin; ULONGLONG at; } seeks[] = {
         {0, STREAM_SEEK_CUR, 4}, {(1ll << 32) + 3, STREAM_SEEK_SET, (1ull << 32) + 3},  // past 4 GiB, where a file may point
-        {-(1ll << 32), STREAM_SEEK_CUR, 3}, {-1, STREAM_SEEK_END, 3}, {1, 3, ~0ull}, {0, STREAM_SEEK_CUR, 3},
+        {-(1ll << 32), STREAM_SEEK_CUR, 3}, {-1, STREAM_SEEK_END, 3}, {1, 3, ~0ull}, {1, ~0u, ~0ull}, {0, STREAM_SEEK_CUR, 3},
         {0, STREAM_SEEK_SET, 0}};
     for (const auto& s : seeks) {
         LARGE_INTEGER by;

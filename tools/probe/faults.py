@@ -35,7 +35,7 @@ FAULTS = [
     ("operations/GatekeeperQuery.cpp", "ThrowHrIf(count > kMaxAnswerRows, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));", "", "rows unbounded"),
     ("operations/Downloads.cpp", "ThrowHrIf(address.empty(), E_FAIL);", "", "an empty file address fetched"),
     ("operations/Login.cpp", '"//ATT"', '"//Att"', "the ticket read from the wrong element"),
-    ("operations/StartRequest.h", "ThrowHrIf(c < 0x20 || c == 0x7F, E_INVALIDARG);", "", "control characters sent as given"),
+    ("operations/StartRequest.h", "ThrowHrIf(c < 0x20 || c == 0x7F, E_INVALIDARG);", "ThrowHrIf(c == 0, E_INVALIDARG);", "control characters sent as given"),
     ("operations/SearchCountAnswer.cpp", "*second == std::numeric_limits<int32_t>::max()", "false", "a second count that wraps"),
     ("support/DecimalText.h", "if (i < text.size() && text[i] == '-') return std::nullopt;", "", "negative counts and versions read"),
     ("requests/ResultTable.cpp", "if (c >= 'A' && c <= 'Z')", "if (false)", "value names told apart by case"),
@@ -83,7 +83,7 @@ def main():
         finally:
             shutil.move(backup, path)
             path.touch()  # newer than the planted build, so that the next build compiles it again
-        print(f"{number:2} {what}: {results[-1][2]} {results[-1][3]}", flush=True)
+            print(f"{number:2} {what}: {results[-1][2]} {results[-1][3]}", flush=True)
     run(f"cmake --build {BUILD} -j2", subprocess.DEVNULL)
     caught = sum(1 for r in results if r[2] == "caught")
     planted = sum(1 for r in results if r[2] in ("caught", "MISSED"))
