@@ -75,7 +75,7 @@ def main():
             if run(f"cmake --build {BUILD} -j2", log) != 0:
                 results.append((number, what, "did not build", ""))
                 continue
-            caught = run(f"cd {BUILD} && ctest -j2 --timeout 120", log) != 0
+            caught = run(f"cd {BUILD} && ctest -j2 --timeout 120 --output-on-failure", log) != 0
             log.close()
             failed = [line.split(" - ")[1].split(" (")[0] for line in open(logs / f"fault-{number:02}.log")
                       if line.strip().startswith(tuple("0123456789")) and " - " in line]
