@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Bench.h"
+#include "Loopback.h"
 
 namespace bench {
 
@@ -19,16 +20,9 @@ namespace {
 class SlowService {
 public:
     SlowService(DWORD generalMs, DWORD countMs) : m_generalMs(generalMs), m_countMs(countMs) {
-        WSADATA data;
-        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) Fail("WSAStartup failed");
-        m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof address;
-        if (m_listener == INVALID_SOCKET || bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(m_listener, 64) != 0 || getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            Fail("slow service: cannot listen (%d)", WSAGetLastError());
+        sockaddr_in address;
+        m_listener = tarnix::test::ListenOnLoopback(64, address);
+        if (m_listener == INVALID_SOCKET) Fail("slow service: cannot listen on 127.0.0.1");
         m_port = ntohs(address.sin_port);
         m_acceptor = std::thread([this] { Accept(); });
     }
@@ -47,26 +41,8 @@ private:
         for (;;) {
             SOCKET connection = accept(m_listener, nullptr, nullptr);
             if (connection == INVALID_SOCKET) return;
-            // A Win32 thread, not std::thread(...).detach(): mingw-w64's posix-thread runtime
-            // races a detach against the new thread's start.
-            auto* job = new Job{this, connection};
-            const HANDLE thread = CreateThread(nullptr, 0, &ServeJob, job, 0, nullptr);
-            if (thread) CloseHandle(thread);
-            else delete job, closesocket(connection);
+            if (!tarnix::test::RunOnOwnThread([this, connection] { Serve(connection); })) closesocket(connection);
         }
-    }
-    struct Job {
-        SlowService* service;
-        SOCKET connection;
-    };
-    static DWORD WINAPI ServeJob(void* argument) {
-        const Job job = *static_cast<Job*>(argument);
-        delete static_cast<Job*>(argument);
-        try {
-            job.service->Serve(job.connection);
-        } catch (...) {  // nothing may leave a thread routine
-        }
-        return 0;
     }
     void Serve(SOCKET connection) {
         std::string head;

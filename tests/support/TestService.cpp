@@ -83,8 +83,10 @@ public:
     }
 
     bool WaitFor(const size_t& counter, size_t count, DWORD timeoutMs) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return counter >= count; });
+        return WaitUntil(timeoutMs, [&] { return counter >= count; });
+    }
+    bool WaitUntilIdle(DWORD timeoutMs) {
+        return WaitUntil(timeoutMs, [&] { return open.empty(); });
     }
 
     unsigned short port = 0;
@@ -99,6 +101,11 @@ public:
     DWORD pauseMs = 0;
 
 private:
+    template <class Done>
+    bool WaitUntil(DWORD timeoutMs, Done done) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+    }
     void Serve(SOCKET socket) {
         SetReceiveTimeout(socket, kLimitMs);
         ReceivedRequest request;
@@ -236,8 +243,6 @@ private:
     HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SOCKET listener = INVALID_SOCKET;
     std::thread acceptor;
-
-public:
     std::multiset<SOCKET> open;  // connections being served
 };
 
@@ -261,10 +266,7 @@ void TestService::KeepRequests(bool keep) { m_impl->Locked([&] { m_impl->keepReq
 bool TestService::WaitForRequests(size_t count, DWORD timeoutMs) const {
     return m_impl->WaitFor(m_impl->requestCount, count, timeoutMs);
 }
-bool TestService::WaitUntilIdle(DWORD timeoutMs) const {
-    std::unique_lock<std::mutex> lock(m_impl->mutex);
-    return m_impl->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_impl->open.empty(); });
-}
+bool TestService::WaitUntilIdle(DWORD timeoutMs) const { return m_impl->WaitUntilIdle(timeoutMs); }
 bool TestService::WaitForClientAborts(size_t count, DWORD timeoutMs) const {
     return m_impl->WaitFor(m_impl->clientAborts, count, timeoutMs);
 }
