@@ -20,7 +20,10 @@ status=0
 
 tarnix_start_wine x86_64 || { echo "Wine does not run 64-bit programs in $WINEPREFIX" >&2; exit 1; }
 tarnix_log "x64: every test under Wine ($DISPLAY)"
-(tarnix_use_wine x86_64 && cd "$TARNIX_BUILD/x86_64" && ctest --output-on-failure -j "$(($(nproc) + 1))" "$@") || status=1
+# A test that outlives its timeout runs once more (ctest prints both runs): a rare hang, seen
+# about once in 30 full runs and not yet explained, must not fail the whole run; a test that
+# fails, or hangs twice, still does.
+(tarnix_use_wine x86_64 && cd "$TARNIX_BUILD/x86_64" && ctest --output-on-failure --repeat after-timeout:2 -j "$(($(nproc) + 1))" "$@") || status=1
 
 test_names() { ctest -N --test-dir "$1" | sed -n 's/^ *Test *#[0-9]*: //p' | sort; }
 
@@ -43,7 +46,7 @@ else
     diff <(echo "$x64_names") <(echo "$x86_names") || true
     status=1
   fi
-  (tarnix_use_wine i686 && cd "$TARNIX_BUILD/i686" && ctest --output-on-failure -j "$(($(nproc) + 1))" "$@") || status=1
+  (tarnix_use_wine i686 && cd "$TARNIX_BUILD/i686" && ctest --output-on-failure --repeat after-timeout:2 -j "$(($(nproc) + 1))" "$@") || status=1
 fi
 
 tarnix_log "release: the release folder, and hosts built against it alone"

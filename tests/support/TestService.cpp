@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -35,6 +36,9 @@ std::string BuildHead(const HttpAnswer& answer) {
 void SetReceiveTimeout(SOCKET socket, DWORD ms) {
     setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
 }
+void SetSendTimeout(SOCKET socket, DWORD ms) {
+    setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
 
 }  // namespace
 
@@ -63,23 +67,40 @@ public:
         listener = ListenOnLoopback(SOMAXCONN, address);
         if (listener == INVALID_SOCKET) throw std::runtime_error("listening on 127.0.0.1 failed");
         port = ntohs(address.sin_port);
+        // Accepts only what select says is waiting, and asks for the stop in between: a close of
+        // the listener need not end an accept already blocked in Wine.
         acceptor = std::thread([this] {
-            for (SOCKET socket; (socket = accept(listener, nullptr, nullptr)) != INVALID_SOCKET;) {
+            while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
+                fd_set waiting;
+                FD_ZERO(&waiting);
+                FD_SET(listener, &waiting);
+                timeval slice{0, 50000};
+                if (select(0, &waiting, nullptr, nullptr, &slice) <= 0) continue;
+                const SOCKET socket = accept(listener, nullptr, nullptr);
+                if (socket == INVALID_SOCKET) continue;
                 Locked([&] { open.insert(socket); });
                 if (!RunOnOwnThread([this, socket] { Serve(socket); })) Forget(socket);
             }
         });
     }
-    ~Impl() {
+    // Ends the service; false if a connection is still served, whose state must then stay alive.
+    bool Stop() {
         SetEvent(stop);
-        closesocket(listener);  // ends the accept
         acceptor.join();
+        closesocket(listener);
         std::unique_lock<std::mutex> lock(mutex);
-        for (SOCKET socket : open) shutdown(socket, SD_BOTH);  // ends blocked calls
-        changed.wait(lock, [&] { return open.empty(); });
+        // Wine may leave a call blocked across a shutdown (a send to a client that neither reads
+        // nor closes): every call here is bounded, and a connection still served past them all is
+        // reported and its state left alive rather than the test program hung or freed under it.
+        for (SOCKET socket : open) shutdown(socket, SD_BOTH);
+        if (!changed.wait_for(lock, std::chrono::milliseconds(kLimitMs + kDrainMs), [&] { return open.empty(); })) {
+            std::fprintf(stderr, "test service: %zu connection(s) still served at its end; left running\n", open.size());
+            return false;
+        }
         lock.unlock();
         CloseHandle(stop);
         WSACleanup();
+        return true;
     }
 
     bool WaitFor(const size_t& counter, size_t count, DWORD timeoutMs) {
@@ -108,6 +129,7 @@ private:
     }
     void Serve(SOCKET socket) {
         SetReceiveTimeout(socket, kLimitMs);
+        SetSendTimeout(socket, kLimitMs);
         ReceivedRequest request;
         const bool complete = Read(socket, request);
         if (!request.raw.empty()) Locked([&] {
@@ -247,7 +269,9 @@ private:
 };
 
 TestService::TestService() : m_impl(std::make_unique<Impl>()) {}
-TestService::~TestService() = default;
+TestService::~TestService() {
+    if (!m_impl->Stop()) m_impl.release();  // its threads still use it: lost, not freed under them
+}
 unsigned short TestService::Port() const { return m_impl->port; }
 
 void TestService::On(const std::string& match, HttpAnswer answer) {
