@@ -20,10 +20,14 @@ status=0
 
 tarnix_start_wine x86_64 || { echo "Wine does not run 64-bit programs in $WINEPREFIX" >&2; exit 1; }
 tarnix_log "x64: every test under Wine ($DISPLAY)"
-# A test that outlives its timeout runs once more (ctest prints both runs): a rare hang, seen
-# about once in 30 full runs and not yet explained, must not fail the whole run; a test that
-# fails, or hangs twice, still does.
-(tarnix_use_wine x86_64 && cd "$TARNIX_BUILD/x86_64" && ctest --output-on-failure --repeat after-timeout:2 -j "$(($(nproc) + 1))" "$@") || status=1
+# One build's tests under its Wine, side by side. A test that outlives its timeout runs once
+# more (ctest prints both runs): a rare hang, seen about once in 30 full runs and not yet
+# explained, must not fail the whole run; a test that fails, or hangs twice, still does.
+run_build_tests() {
+  (tarnix_use_wine "$1" && cd "$TARNIX_BUILD/$1" && shift &&
+     ctest --output-on-failure --repeat after-timeout:2 -j "$(($(nproc) + 1))" "$@")
+}
+run_build_tests x86_64 "$@" || status=1
 
 test_names() { ctest -N --test-dir "$1" | sed -n 's/^ *Test *#[0-9]*: //p' | sort; }
 
@@ -46,7 +50,7 @@ else
     diff <(echo "$x64_names") <(echo "$x86_names") || true
     status=1
   fi
-  (tarnix_use_wine i686 && cd "$TARNIX_BUILD/i686" && ctest --output-on-failure --repeat after-timeout:2 -j "$(($(nproc) + 1))" "$@") || status=1
+  run_build_tests i686 "$@" || status=1
 fi
 
 tarnix_log "release: the release folder, and hosts built against it alone"

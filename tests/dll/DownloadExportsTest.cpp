@@ -40,12 +40,7 @@ bool ProgressUntil(IDownloadRequest* request, ULONG bytes, ULONG* received) {
 // The files in a folder with their bytes: "family.ged=keep me;".
 std::string Folder(const std::string& folder) {
     std::string listing;
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((folder + "*").c_str(), &found);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            listing += std::string(found.cFileName) + "=" + FileBytes(folder + found.cFileName) + ";";
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    for (const std::string& name : FilesIn(folder)) listing += name + "=" + FileBytes(folder + name) + ";";
     return listing;
 }
 

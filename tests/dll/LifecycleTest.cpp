@@ -55,8 +55,7 @@ TEST(LifecycleExports, WorkersLiveFromTheFirstInitializeToTheLastTerminate) {
     }
 }
 
-template <class T>
-T** As(IRequest** out) { return reinterpret_cast<T**>(out); }
+using tarnix::test::As;
 
 // A request export of each kind (they start requests through one routine).
 HRESULT (*const kRequestExports[])(IRequest**) = {

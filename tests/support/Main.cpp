@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "TestFiles.h"
+
 int main(int argc, char** argv) {
     char base[MAX_PATH + 1];
     const DWORD length = GetTempPathA(MAX_PATH, base);
@@ -14,15 +16,11 @@ int main(int argc, char** argv) {
     // A folder of a process that had this id and was killed may still be there: it is ours now,
     // emptied of what that process left.
     if (length && length <= MAX_PATH && (CreateDirectoryA(own.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)) {
-        WIN32_FIND_DATAA found;
-        const HANDLE find = FindFirstFileA((own + "\\*").c_str(), &found);
-        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                const std::string leftover = own + "\\" + found.cFileName;
-                SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(leftover.c_str());
-            }
-        if (find != INVALID_HANDLE_VALUE) FindClose(find);
+        for (const std::string& name : tarnix::test::FilesIn(own + "\\")) {
+            const std::string leftover = own + "\\" + name;
+            SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(leftover.c_str());
+        }
         SetEnvironmentVariableA("TMP", own.c_str());
         SetEnvironmentVariableA("TEMP", own.c_str());
     }

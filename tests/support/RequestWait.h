@@ -7,6 +7,10 @@
 
 namespace tarnix::test {
 
+// An export's typed out-parameter as the IRequest** a table of exports hands it.
+template <class T>
+T** As(IRequest** out) { return reinterpret_cast<T**>(out); }
+
 // Polls GetStatus until it fails or reports REQUEST_STATE_DONE; returns its last result. Gives
 // up (returning E_PENDING) after `timeoutMs`, or at once when nothing but the caller holds the
 // request any more (no worker, no queue): then it can never end.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace tarnix::test {
 
@@ -22,15 +23,19 @@ inline std::string FileBytes(const std::string& name) {
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
 }
 
-// The library's temporary files (TAR*.tmp) in the temporary folder.
-inline size_t TempFileCount() {
-    size_t count = 0;
+// The names of the files (not folders) in `folder` (ending in a backslash) that match `pattern`.
+inline std::vector<std::string> FilesIn(const std::string& folder, const char* pattern = "*") {
+    std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(TempPath("TAR*.tmp").c_str(), &found);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) ++count;
+    const HANDLE find = FindFirstFileA((folder + pattern).c_str(), &found);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
-    return count;
+    return names;
 }
+
+// The library's temporary files (TAR*.tmp) in the temporary folder.
+inline size_t TempFileCount() { return FilesIn(TempPath(), "TAR*.tmp").size(); }
 
 inline std::string Pattern(size_t size) {
     std::string bytes(size, '\0');

@@ -33,11 +33,9 @@ std::string BuildHead(const HttpAnswer& answer) {
     return head + "Connection: close\r\n\r\n";
 }
 
-void SetReceiveTimeout(SOCKET socket, DWORD ms) {
-    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
-}
-void SetSendTimeout(SOCKET socket, DWORD ms) {
-    setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+// `option`: SO_RCVTIMEO or SO_SNDTIMEO.
+void SetTimeout(SOCKET socket, int option, DWORD ms) {
+    setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&ms), sizeof ms);
 }
 
 }  // namespace
@@ -128,8 +126,8 @@ private:
         return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
     }
     void Serve(SOCKET socket) {
-        SetReceiveTimeout(socket, kLimitMs);
-        SetSendTimeout(socket, kLimitMs);
+        SetTimeout(socket, SO_RCVTIMEO, kLimitMs);
+        SetTimeout(socket, SO_SNDTIMEO, kLimitMs);
         ReceivedRequest request;
         const bool complete = Read(socket, request);
         if (!request.raw.empty()) Locked([&] {
@@ -256,7 +254,7 @@ private:
         // Close gracefully: our end first, then wait for the client's, so that nothing it still
         // sends turns the close into a reset that could cost it the answer's last bytes.
         shutdown(socket, SD_SEND);
-        SetReceiveTimeout(socket, kDrainMs);
+        SetTimeout(socket, SO_RCVTIMEO, kDrainMs);
         char scratch[4096];
         while (recv(socket, scratch, sizeof scratch, 0) > 0) {
         }

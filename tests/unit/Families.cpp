@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "RequestWait.h"
 #include "TestFiles.h"
 
 namespace tarnix::test {
@@ -20,9 +21,6 @@ std::string Summary(const std::string& bytes) {
     std::snprintf(text, sizeof text, "file of %zu bytes, %08x", bytes.size(), hash);
     return text;
 }
-
-template <class T>
-T** As(IRequest** out) { return reinterpret_cast<T**>(out); }
 
 std::string FileAddressAnswer(const TestService& service, const char* file) {
     return "<gatekeeper><ok/><GEDCOMFile>http://" + service.Address() + "/exports/" + file + "</GEDCOMFile></gatekeeper>";
