@@ -123,8 +123,10 @@ TEST(UnloadTest, TheLibraryGoesOnlyAfterTheLastTerminateAndOutlivesThePlatformsL
         ASSERT_EQ(305u, PROC(dll, TarnixUpdateVelmoraFamilyTreeSilentCheck)(window.get(), "TarnixUnloadTestCo", "P",
                                                                           "1.0.0", "1.0.0", "1.0.0", ""));
         // The version request fails at once (404); its exchange must be over, or the platform's
-        // callback still due pins the library (as below).
+        // callback still due pins the library (as below): the connection closed, and then a
+        // moment for the closing report, which a busy machine may be slow to deliver.
         ASSERT_TRUE(service.WaitForRequests(1, 20000));
+        ASSERT_TRUE(service.WaitUntilIdle());
         Sleep(500);
         FreeLibrary(dll);
         ASSERT_TRUE(Loaded()) << "worker threads still run its code";
