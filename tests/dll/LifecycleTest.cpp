@@ -1,6 +1,5 @@
-// The library's life in a host's process, through tarnix.dll: the workers between the first
-// initialize and the last terminate, the requests that may start only between them, and the
-// unloading of a private copy while the platform still works for given-up exchanges.
+// The library's life in a host's process: workers and requests between the first initialize and the
+// last terminate, and an unload while the platform still works for given-up exchanges.
 #include <winsock2.h>  // before windows.h, which the others include
 #include <windows.h>
 #include <tlhelp32.h>
@@ -32,29 +31,6 @@ std::set<DWORD> NewThreads(const std::set<DWORD>& before = {}) {
     return threads;
 }
 
-// The outermost TARNIXInitialize starts the pools' seven workers and nested calls start none; only
-// the last TARNIXTerminate ends them, and it returns once they have ended. A terminate without an
-// initialize changes nothing: the next initialize is the outermost again.
-TEST(LifecycleExports, WorkersLiveFromTheFirstInitializeToTheLastTerminate) {
-    // GoogleTest starts a watcher thread the first time a thread uses its per-thread state (as
-    // SCOPED_TRACE does): let it start before the threads are counted.
-    SCOPED_TRACE("through tarnix.dll");
-    const std::set<DWORD> before = NewThreads();
-    TARNIXTerminate();
-    for (int cycle = 0; cycle < 2; ++cycle) {
-        ASSERT_EQ(TARNIXInitialize(0), S_OK);
-        const std::set<DWORD> workers = NewThreads(before);
-        EXPECT_EQ(workers.size(), 7u);
-        EXPECT_EQ(TARNIXInitialize(0xFFFFFFFF), S_OK);  // the reserved value is accepted, unused
-        EXPECT_EQ(NewThreads(before), workers) << "a nested initialize changed the workers";
-        TARNIXTerminate();
-        EXPECT_EQ(NewThreads(before), workers) << "an inner terminate changed the workers";
-        TARNIXTerminate();
-        EXPECT_EQ(NewThreads(before).size(), 0u) << "workers outlived the last terminate";
-        TARNIXTerminate();
-    }
-}
-
 using tarnix::test::As;
 
 // A request export of each kind (they start requests through one routine).
@@ -65,31 +41,39 @@ HRESULT (*const kRequestExports[])(IRequest**) = {
     [](IRequest** r) { return TarnixExportOnlineFamilyTree("t", "7", "c", r); },
 };
 
-// Before the first initialize and after the last terminate there are no pools: no request starts
-// and nothing is handed out. A null out-parameter is refused either way and queues nothing: a
-// request started after all of them is the only one the service receives.
-TEST(LifecycleExports, RequestsStartOnlyWhileInitializedAndOnlyIntoAnOutParameter) {
+// The outermost TARNIXInitialize starts the pools' seven workers, nested ones start none, and only
+// the last TARNIXTerminate ends them (a stray one changes nothing). Requests start only in between,
+// and never without an out-parameter: of all these calls only one request reaches the service.
+TEST(LifecycleExports, WorkersAndRequestsLiveFromTheFirstInitializeToTheLastTerminate) {
     tarnix::test::TestService service;
     tarnix::test::ReachDirectly(service);
-    for (bool initialized : {false, true, false}) {
-        if (initialized) ASSERT_EQ(S_OK, TARNIXInitialize(0));
+    SCOPED_TRACE("through tarnix.dll");  // GoogleTest's watcher thread starts before the count
+    const std::set<DWORD> before = NewThreads();
+    TARNIXTerminate();
+    for (int cycle = 0; cycle < 2; ++cycle) {
         for (auto start : kRequestExports) {
-            EXPECT_EQ(E_POINTER, start(nullptr));
             IRequest* request = reinterpret_cast<IRequest*>(0x1);
-            if (!initialized) EXPECT_EQ(E_FAIL, start(&request));
-            EXPECT_EQ(reinterpret_cast<IRequest*>(0x1), request);
+            EXPECT_TRUE(start(nullptr) == E_POINTER && start(&request) == E_FAIL && request == reinterpret_cast<IRequest*>(0x1));
         }
-        if (!initialized) continue;
-        IRequest* request = nullptr;
-        ASSERT_EQ(S_OK, TarnixExportOnlineFamilyTree("t", "7", "c", &request));
-        EXPECT_NE(E_PENDING, tarnix::test::WaitForRequest(request));
-        request->Release();
-        Sleep(100);
+        ASSERT_EQ(TARNIXInitialize(0), S_OK);
+        const std::set<DWORD> workers = NewThreads(before);
+        EXPECT_EQ(workers.size(), 7u);
+        EXPECT_EQ(TARNIXInitialize(0xFFFFFFFF), S_OK);  // the reserved value is accepted, unused
+        for (auto start : kRequestExports) EXPECT_EQ(E_POINTER, start(nullptr));
+        TARNIXTerminate();
+        EXPECT_EQ(NewThreads(before), workers) << "a nested initialize or an inner terminate changed the workers";
+        TARNIXTerminate();
+        EXPECT_EQ(NewThreads(before).size(), 0u) << "workers outlived the last terminate";
         TARNIXTerminate();
     }
-    EXPECT_EQ(1u, service.RequestCount());
+    ASSERT_EQ(S_OK, TARNIXInitialize(0));
+    IRequest* request = nullptr;
+    ASSERT_EQ(S_OK, TarnixExportOnlineFamilyTree("t", "7", "c", &request));
+    EXPECT_NE(E_PENDING, tarnix::test::WaitForRequest(request));
+    request->Release();
+    TARNIXTerminate();
+    EXPECT_EQ(1u, service.RequestCount()) << "a refused start was sent";
 }
-
 
 template <class Fn>
 Fn Proc(HMODULE module, const char* name) {
@@ -99,14 +83,11 @@ Fn Proc(HMODULE module, const char* name) {
 
 bool Loaded() { return GetModuleHandleA("tarnix_unload_probe.dll") != nullptr; }
 
-// A copy under its own name, so that this test's loads are the only references to it. The workers
-// run the library's code until the last terminate, so an unload before it leaves the library
-// loaded; a silent check's timer, run from the host's message loop, dies with the last terminate
-// even from another thread, and then the library goes. Then the host's part: every request
-// released and every initialize matched before FreeLibrary, here with work at every step (a connect
-// that never completes, answers held before the head and mid-body, requests queued) and requests
-// still held at the terminate. The platform finishes its given-up operations after the unload and
-// reports each handle closing to the library: it must still be mapped then, or the process dies.
+// A copy under its own name, so that this test's loads are its only references. The workers run
+// its code until the last terminate, which also ends a silent check's timer from another thread.
+// Then an unload with work at every step (a connect that never completes, answers held, requests
+// queued, some still held at the terminate): the platform reports its given-up handles closing
+// after the FreeLibrary, so the library must stay mapped until then, or the process dies.
 TEST(UnloadTest, TheLibraryGoesOnlyAfterTheLastTerminateAndOutlivesThePlatformsLateCalls) {
     char self[MAX_PATH];
     ASSERT_NE(0u, GetModuleFileNameA(GetModuleHandleA("tarnix.dll"), self, MAX_PATH));
@@ -122,16 +103,13 @@ TEST(UnloadTest, TheLibraryGoesOnlyAfterTheLastTerminateAndOutlivesThePlatformsL
         ASSERT_EQ(S_OK, PROC(dll, TARNIXInitialize)(0));
         ASSERT_EQ(305u, PROC(dll, TarnixUpdateVelmoraFamilyTreeSilentCheck)(window.get(), "TarnixUnloadTestCo", "P",
                                                                           "1.0.0", "1.0.0", "1.0.0", ""));
-        // The version request fails at once (404); its exchange must be over, or the platform's
-        // callback still due pins the library (as below): the connection closed, and then a
-        // moment for the closing report, which a busy machine may be slow to deliver.
+        // The version request fails at once (404); a closing report still due would pin the library.
         ASSERT_TRUE(service.WaitForRequests(1, 20000));
         ASSERT_TRUE(service.WaitUntilIdle());
         Sleep(500);
         FreeLibrary(dll);
         ASSERT_TRUE(Loaded()) << "worker threads still run its code";
 
-        // The host takes it up again and finishes properly; then it can go.
         ASSERT_EQ(dll, LoadLibraryA(copy.c_str()));
         std::thread(PROC(dll, TARNIXTerminate)).join();
         EXPECT_TRUE(Loaded());
@@ -156,7 +134,6 @@ TEST(UnloadTest, TheLibraryGoesOnlyAfterTheLastTerminateAndOutlivesThePlatformsL
     IQueryRequest* query = nullptr;
     IDownloadRequest* download = nullptr;
     {
-        // Not the development service: reached as the system's setting says, with no proxy.
         tarnix::test::BlackHole hole;
         ASSERT_EQ(S_OK, PROC(dll, TarnixGetInternetFile)(hole.Address().c_str(), "/f", &download));
         held.push_back(download);
@@ -178,12 +155,11 @@ TEST(UnloadTest, TheLibraryGoesOnlyAfterTheLastTerminateAndOutlivesThePlatformsL
     for (IUnknown* request : held) EXPECT_EQ(0u, request->Release());
     FreeLibrary(dll);
 
-    // The platform ends what the library gave up: the held answers go out, the connect fails.
     SetEvent(gate);
     Sleep(1500);
     CloseHandle(gate);
     DeleteFileA(copy.c_str());
-    // Still here: the process outlived the platform's last calls into the library.
+    // Still here: the process outlived the platform's last calls.
 }
 
 }  // namespace
