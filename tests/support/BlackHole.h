@@ -1,7 +1,6 @@
-// A port on 127.0.0.1 where a connection is never made: a listening socket whose accept queue is
-// kept full and never read. The system drops the opening packet of a connection that finds the
-// queue full, so a client trying to connect there waits (and retries) until it gives up: a
-// server that never takes the connection, without leaving this machine.
+// A port on 127.0.0.1 where a connect never completes: a listener whose accept queue is kept full.
+// The system drops the opening packet of a connection that finds it full, so the client retries
+// until it gives up.
 #pragma once
 
 #include "Loopback.h"
@@ -15,12 +14,11 @@ namespace tarnix::test {
 class BlackHole {
 public:
     BlackHole() {  // throws std::runtime_error when the queue cannot be filled
-        // A queue of one: the first filler takes it, every later connection waits.
         sockaddr_in address;
         m_listener = ListenOnLoopback(0, address);
         if (m_listener == INVALID_SOCKET) throw std::runtime_error("listening on 127.0.0.1 failed");
         m_port = ntohs(address.sin_port);
-        // Fillers connect without waiting until one of them is refused the queue for a while.
+        // Fillers connect until one of them waits: the queue is full.
         for (int i = 0; i < 8; ++i) {
             const SOCKET filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
             if (filler == INVALID_SOCKET) break;
@@ -32,7 +30,7 @@ public:
             FD_ZERO(&written);
             FD_SET(filler, &written);
             timeval wait{0, 300000};
-            if (select(0, nullptr, &written, nullptr, &wait) == 0) return;  // still waiting: the queue is full
+            if (select(0, nullptr, &written, nullptr, &wait) == 0) return;
         }
         Close();
         throw std::runtime_error("the queue of the black hole did not fill");
@@ -45,14 +43,14 @@ public:
     unsigned short Port() const { return m_port; }
 
 private:
-    void Close() noexcept {  // once: by the destructor, or by a constructor that throws
+    void Close() noexcept {
         for (SOCKET filler : m_fillers) closesocket(filler);
         closesocket(m_listener);
         WSACleanup();
     }
 
     SOCKET m_listener = INVALID_SOCKET;
-    std::vector<SOCKET> m_fillers;  // the connections that fill the queue
+    std::vector<SOCKET> m_fillers;
     unsigned short m_port = 0;
 };
 

@@ -9,9 +9,8 @@
 
 namespace tarnix::test {
 
-// Starts Winsock and listens with a queue of `backlog`, `address` telling where. On failure
-// returns INVALID_SOCKET with Winsock stopped again; otherwise the caller closes the socket and
-// calls WSACleanup.
+// Starts Winsock and listens with a queue of `backlog` at `address`; INVALID_SOCKET (and Winsock
+// stopped) on failure, else the caller closes the socket and calls WSACleanup.
 inline SOCKET ListenOnLoopback(int backlog, sockaddr_in& address) {
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return INVALID_SOCKET;
@@ -39,10 +38,9 @@ inline DWORD WINAPI RunConnectionJob(void* argument) {
 }
 }  // namespace detail
 
-// Runs `job` on a Win32 thread of its own that nobody waits for; false if none could start.
-// Not std::thread(...).detach(): mingw-w64's posix-thread runtime races the detach against the
-// new thread's start, which under load then runs with a freed argument (crashes, or a thread
-// that never starts and a connection that is never answered).
+// Runs `job` on a Win32 thread nobody waits for; false if none could start. Not a detached
+// std::thread: mingw-w64's winpthreads races the detach against the thread's start, which under
+// load then runs with a freed argument.
 inline bool RunOnOwnThread(std::function<void()> job) {
     auto* owned = new std::function<void()>(std::move(job));
     const HANDLE thread = CreateThread(nullptr, 0, &detail::RunConnectionJob, owned, 0, nullptr);

@@ -1,6 +1,5 @@
-// The main of every test program: GoogleTest's, in a temporary folder of the process's own, so
-// that tests running side by side never see each other's files (the library makes its
-// temporary files where TMP points).
+// Every test program's main: a temporary folder (TMP, where the library makes its files) of the
+// process's own, so that tests running side by side never see each other's files.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,8 +12,7 @@ int main(int argc, char** argv) {
     char base[MAX_PATH + 1];
     const DWORD length = GetTempPathA(MAX_PATH, base);
     const std::string own = std::string(base, length) + "tarnix-test-" + std::to_string(GetCurrentProcessId());
-    // A folder of a process that had this id and was killed may still be there: it is ours now,
-    // emptied of what that process left.
+    // A killed process of the same id may have left it: ours now, emptied.
     if (length && length <= MAX_PATH && (CreateDirectoryA(own.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)) {
         for (const std::string& name : tarnix::test::FilesIn(own + "\\")) {
             const std::string leftover = own + "\\" + name;

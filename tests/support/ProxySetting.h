@@ -1,7 +1,5 @@
-// Points WinINet in this process's Wine prefix at a local proxy (a TestService) for as long as the
-// object lives: ProxyEnable = 1 and ProxyServer = "127.0.0.1:<port>", which WinINet opened with
-// INTERNET_OPEN_TYPE_PRECONFIG reads at every InternetOpenA. Afterwards the prefix connects
-// directly again, as the test scripts set it up. Only suites that take the proxy lock use it.
+// Points WinINet in this Wine prefix at a local proxy for the object's life (read at every
+// InternetOpenA of INTERNET_OPEN_TYPE_PRECONFIG); then direct again. Only suites holding the proxy lock use it.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,4 @@
-// Files as the tests see them: the temporary folder, a file's bytes, the library's temporary
-// files, and contents in which every byte value occurs.
+// The temporary folder, a file's bytes, the library's temporary files, and contents of every byte value.
 #pragma once
 
 #include <windows.h>

@@ -65,8 +65,7 @@ public:
         listener = ListenOnLoopback(SOMAXCONN, address);
         if (listener == INVALID_SOCKET) throw std::runtime_error("listening on 127.0.0.1 failed");
         port = ntohs(address.sin_port);
-        // Accepts only what select says is waiting, and asks for the stop in between: a close of
-        // the listener need not end an accept already blocked in Wine.
+        // Accepts only what select shows waiting: closing the listener need not end a blocked accept in Wine.
         acceptor = std::thread([this] {
             while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
                 fd_set waiting;
@@ -81,15 +80,13 @@ public:
             }
         });
     }
-    // Ends the service; false if a connection is still served, whose state must then stay alive.
+    // False if a connection is still served past every bound (a send Wine left blocked across a
+    // shutdown): reported, and its state left alive rather than the program hung or freed under it.
     bool Stop() {
         SetEvent(stop);
         acceptor.join();
         closesocket(listener);
         std::unique_lock<std::mutex> lock(mutex);
-        // Wine may leave a call blocked across a shutdown (a send to a client that neither reads
-        // nor closes): every call here is bounded, and a connection still served past them all is
-        // reported and its state left alive rather than the test program hung or freed under it.
         for (SOCKET socket : open) shutdown(socket, SD_BOTH);
         if (!changed.wait_for(lock, std::chrono::milliseconds(kLimitMs + kDrainMs), [&] { return open.empty(); })) {
             std::fprintf(stderr, "test service: %zu connection(s) still served at its end; left running\n", open.size());
@@ -101,11 +98,10 @@ public:
         return true;
     }
 
-    bool WaitFor(const size_t& counter, size_t count, DWORD timeoutMs) {
-        return WaitUntil(timeoutMs, [&] { return counter >= count; });
-    }
-    bool WaitUntilIdle(DWORD timeoutMs) {
-        return WaitUntil(timeoutMs, [&] { return open.empty(); });
+    template <class Done>
+    bool WaitUntil(DWORD timeoutMs, Done done) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
     }
 
     unsigned short port = 0;
@@ -118,13 +114,9 @@ public:
     bool keepRequests = true;
     size_t paceBytes = 0;
     DWORD pauseMs = 0;
+    std::multiset<SOCKET> open;  // connections being served
 
 private:
-    template <class Done>
-    bool WaitUntil(DWORD timeoutMs, Done done) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
-    }
     void Serve(SOCKET socket) {
         SetTimeout(socket, SO_RCVTIMEO, kLimitMs);
         SetTimeout(socket, SO_SNDTIMEO, kLimitMs);
@@ -151,12 +143,10 @@ private:
         size_t headEnd = std::string::npos, total = SIZE_MAX;
         char block[65536];
         while (raw.size() < total) {
-            size_t chunk = sizeof block;
-            if (headEnd != std::string::npos && Locked([&] { return paceBytes; }) > 0) {
-                chunk = std::min(chunk, Locked([&] { return paceBytes; }));
-                if (WaitForSingleObject(stop, Locked([&] { return pauseMs; })) == WAIT_OBJECT_0) return false;
-            }
-            const int n = recv(socket, block, static_cast<int>(chunk), 0);
+            const auto [pace, pause] = Locked([&] { return std::make_pair(paceBytes, pauseMs); });
+            const bool paced = headEnd != std::string::npos && pace > 0;
+            if (paced && WaitForSingleObject(stop, pause) == WAIT_OBJECT_0) return false;
+            const int n = recv(socket, block, static_cast<int>(paced ? std::min(sizeof block, pace) : sizeof block), 0);
             if (n <= 0) return false;
             raw.append(block, static_cast<size_t>(n));
             if (headEnd != std::string::npos || (headEnd = raw.find("\r\n\r\n")) == std::string::npos) continue;
@@ -165,7 +155,6 @@ private:
             size_t end = raw.find("\r\n");
             request.requestLine = raw.substr(0, end);
             const size_t sp1 = request.requestLine.find(' '), sp2 = request.requestLine.rfind(' ');
-            request.method = request.requestLine.substr(0, sp1);
             if (sp1 != std::string::npos && sp2 > sp1) request.target = request.requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
             for (size_t pos = end + 2; (end = raw.find("\r\n", pos)) != pos && pos < headEnd; pos = end + 2) {
                 const std::string field = raw.substr(pos, end - pos);
@@ -206,8 +195,8 @@ private:
             if ((n = send(socket, data, static_cast<int>(std::min<size_t>(size, 1 << 20)), 0)) <= 0) return Aborted();
         return true;
     }
-    // Waits until `event` is set or `limitMs` have passed, watching the client meanwhile. False if
-    // the client went away or the service stops; past the limit the rest goes anyway.
+    // Until `event` is set or `limitMs` passed (then the rest goes anyway); false if the client
+    // went away or the service stops.
     bool Linger(SOCKET socket, HANDLE event, DWORD limitMs) {
         const HANDLE handles[2] = {stop, event};
         for (const ULONGLONG start = GetTickCount64(); GetTickCount64() - start < limitMs;) {
@@ -241,7 +230,6 @@ private:
             switch (step.kind) {
             case HttpAnswer::Step::kSend: ok = sendTo(step.bytes); break;
             case HttpAnswer::Step::kHold: ok = Linger(socket, step.event, kLimitMs); break;
-            case HttpAnswer::Step::kPause: ok = Linger(socket, nullptr, step.ms); break;
             case HttpAnswer::Step::kTrickle:
                 for (const size_t end = std::min(step.bytes, answer.body.size()); ok && sent < head.size() + end;)
                     ok = Linger(socket, nullptr, step.ms) && sendTo(std::min(end, sent - std::min(sent, head.size()) + step.piece));
@@ -251,8 +239,7 @@ private:
             if (!ok) return;
         }
         if (!sendTo(SIZE_MAX)) return;
-        // Close gracefully: our end first, then wait for the client's, so that nothing it still
-        // sends turns the close into a reset that could cost it the answer's last bytes.
+        // Our end first, then the client's: a reset could cost it the answer's last bytes.
         shutdown(socket, SD_SEND);
         SetTimeout(socket, SO_RCVTIMEO, kDrainMs);
         char scratch[4096];
@@ -263,7 +250,6 @@ private:
     HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SOCKET listener = INVALID_SOCKET;
     std::thread acceptor;
-    std::multiset<SOCKET> open;  // connections being served
 };
 
 TestService::TestService() : m_impl(std::make_unique<Impl>()) {}
@@ -286,11 +272,13 @@ std::vector<ReceivedRequest> TestService::Requests() const { return m_impl->Lock
 size_t TestService::RequestCount() const { return m_impl->Locked([&] { return m_impl->requestCount; }); }
 void TestService::KeepRequests(bool keep) { m_impl->Locked([&] { m_impl->keepRequests = keep; }); }
 bool TestService::WaitForRequests(size_t count, DWORD timeoutMs) const {
-    return m_impl->WaitFor(m_impl->requestCount, count, timeoutMs);
+    return m_impl->WaitUntil(timeoutMs, [&] { return m_impl->requestCount >= count; });
 }
-bool TestService::WaitUntilIdle(DWORD timeoutMs) const { return m_impl->WaitUntilIdle(timeoutMs); }
+bool TestService::WaitUntilIdle(DWORD timeoutMs) const {
+    return m_impl->WaitUntil(timeoutMs, [&] { return m_impl->open.empty(); });
+}
 bool TestService::WaitForClientAborts(size_t count, DWORD timeoutMs) const {
-    return m_impl->WaitFor(m_impl->clientAborts, count, timeoutMs);
+    return m_impl->WaitUntil(timeoutMs, [&] { return m_impl->clientAborts >= count; });
 }
 
 }  // namespace tarnix::test

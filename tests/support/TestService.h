@@ -1,6 +1,5 @@
-// A small HTTP/1.0 server inside the test process, on 127.0.0.1. The library reaches it directly
-// (ReachDirectly: as TARNIX_SERVICE names a development service) or through WinINet's proxy
-// setting (ProxySetting.h), where it stands in for any host name. It reads one request per
+// A small HTTP/1.0 server inside the test process, on 127.0.0.1, reached directly (ReachDirectly)
+// or as any host through WinINet's proxy setting (ProxySetting.h). It reads one request per
 // connection, answers by a script, and records every request as it arrived.
 #pragma once
 
@@ -15,14 +14,14 @@
 
 namespace tarnix::test {
 
-// What the service sends back: a head (the status line and headers it builds, or `rawHead`) and
-// a body, which go out as `steps` say (all at once without any), and then it closes its end.
+// A head (built, or `rawHead`) and a body, sent as `steps` say (all at once without any); then
+// the service closes its end.
 struct HttpAnswer {
     struct Step {
-        enum Kind { kSend, kHold, kPause, kTrickle, kClose } kind;
+        enum Kind { kSend, kHold, kTrickle, kClose } kind;
         size_t bytes;  // kSend, kTrickle: the head and the body up to here
         HANDLE event;  // kHold
-        DWORD ms;      // kPause, kTrickle: before each piece
+        DWORD ms;      // kTrickle: before each piece
         size_t piece;  // kTrickle
     };
 
@@ -40,7 +39,6 @@ struct HttpAnswer {
 inline HttpAnswer::Step SendBody(size_t bytes) { return {HttpAnswer::Step::kSend, bytes, nullptr, 0, 0}; }
 // Nothing more until `event` is set (30 s at most, or until the client goes).
 inline HttpAnswer::Step Hold(HANDLE event) { return {HttpAnswer::Step::kHold, 0, event, 0, 0}; }
-inline HttpAnswer::Step Pause(DWORD ms) { return {HttpAnswer::Step::kPause, 0, nullptr, ms, 0}; }
 // In pieces of `piece` bytes, `ms` before each, up to the body's byte `upTo`.
 inline HttpAnswer::Step Trickle(size_t piece, DWORD ms, size_t upTo = SIZE_MAX) {
     return {HttpAnswer::Step::kTrickle, upTo, nullptr, ms, piece};
@@ -49,9 +47,9 @@ inline HttpAnswer::Step Trickle(size_t piece, DWORD ms, size_t upTo = SIZE_MAX) 
 inline HttpAnswer::Step Close() { return {HttpAnswer::Step::kClose, 0, nullptr, 0, 0}; }
 
 struct ReceivedRequest {
-    std::string raw;                // every byte received for this request
-    std::string requestLine;        // e.g. "GET http://h/p?q HTTP/1.0"
-    std::string method, target;
+    std::string raw;          // every byte received for this request
+    std::string requestLine;  // e.g. "GET http://h/p?q HTTP/1.0"
+    std::string target;
     std::vector<std::pair<std::string, std::string>> headers;  // in order, values trimmed
     std::string body;
 
@@ -71,32 +69,29 @@ public:
     unsigned short Port() const;
     std::string Address() const { return "127.0.0.1:" + std::to_string(Port()); }
 
-    // Answers requests whose target contains `match`; the first rule added that matches wins.
-    // A handler runs on the connection's own thread, after the request has been recorded.
+    // Answers requests whose target contains `match` (the first rule added wins), on the
+    // connection's own thread, once the request is recorded.
     void On(const std::string& match, HttpAnswer answer);
     void On(const std::string& match, Handler handler);
     void SetDefault(HttpAnswer answer);  // when no rule matches (initially 404, empty body)
-    // Reads request bodies at most `bytes` at a time, pausing `pauseMs` before each read: a slow
-    // link, so that a test can act while a body is still on its way. 0 bytes: at full speed.
+    // Reads request bodies `bytes` at a time, `pauseMs` before each (0 bytes: at full speed).
     void SetBodyReadPace(size_t bytes, DWORD pauseMs);
 
     std::vector<ReceivedRequest> Requests() const;  // copy, in arrival order
     size_t RequestCount() const;                     // every request, kept or not
-    // Whether Requests() keeps what arrives (initially yes); a long run counts without keeping.
-    void KeepRequests(bool keep);
-    bool WaitForRequests(size_t count, DWORD timeoutMs = 10000) const;  // true once `count` arrived
-    // True once `count` clients closed their connections before the answer was all sent.
+    void KeepRequests(bool keep);                    // whether Requests() keeps them (initially yes)
+    bool WaitForRequests(size_t count, DWORD timeoutMs = 10000) const;
+    // Clients that closed their end before the answer was all sent: ones that gave up.
     bool WaitForClientAborts(size_t count, DWORD timeoutMs = 10000) const;
-    // True once no connection is being served (every answer sent and its connection closed).
-    bool WaitUntilIdle(DWORD timeoutMs = 10000) const;
+    bool WaitUntilIdle(DWORD timeoutMs = 10000) const;  // no connection served any more
 
 private:
     class Impl;
     std::unique_ptr<Impl> m_impl;
 };
 
-// Sends the library's gatekeeper requests (and any to this address) straight to `service`, past
-// the system's proxy setting: call before the outermost TARNIXInitialize, which reads it.
+// Sends the library's gatekeeper requests straight to `service`, past the proxy setting: before
+// the outermost TARNIXInitialize, which reads it.
 inline void ReachDirectly(const TestService& service) {
     SetEnvironmentVariableA("TARNIX_SERVICE", service.Address().c_str());
 }

@@ -60,8 +60,7 @@ HRESULT FamilyService::Start(Family family, IRequest** request) const {
     case kCount:
         return TarnixSearchTree("Smith", nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
                                 As<ISearchCountRequest>(request));
-    case kDownload: {
-        // Where the library's requests go now: the service, or a black hole in its place.
+    case kDownload: {  // where the gatekeeper's requests go now: the service, or a black hole
         char server[64] = "";
         GetEnvironmentVariableA("TARNIX_SERVICE", server, sizeof server);
         return TarnixGetInternetFile(server, "/files/data.bin", As<IDownloadRequest>(request));
@@ -132,7 +131,7 @@ std::string FamilyService::Expected(Family family, const std::string& delivered,
     case kQuery: return "rows 2 One Two";
     case kCount: return counts ? counts : "57 4 12";
     case kUpload: return "done";
-    case kTreeGatekeeper: return Summary(m_good[kTreeFile]);  // the fault was on the gatekeeper's answer
+    case kTreeGatekeeper: return Summary(m_good[kTreeFile]);
     default: return Summary(delivered);
     }
 }
