@@ -48,6 +48,15 @@ FAULTS = [
     ("dialogs/TreeBrowser.cpp", "    if (text != context.nameText) {", "    if (true) {", "the chosen tree forgotten on a focus change"),
     ("operations/SilentCheck.cpp", "REG_DWORD, reinterpret_cast", "REG_SZ, reinterpret_cast", "the update flag written as a string"),
     ("frame/Library.cpp", "if (number == 0 || number > 65535) return std::string();", "", "a service port past 65535 taken"),
+    ("frame/Library.cpp", "if (--g_initializationCount == 0) {", "if (--g_initializationCount <= 1) {", "an inner terminate stops the pools"),
+    ("frame/Connectivity.cpp", "autodial(INTERNET_AUTODIAL_FORCE_ONLINE, nullptr)", "autodial(INTERNET_AUTODIAL_FORCE_UNATTENDED, nullptr)", "the modem dialled unattended"),
+    ("operations/Addresses.cpp", "ThrowHrIf(text.size() >= bufferSize, E_INVALIDARG);", "ThrowHrIf(text.size() > bufferSize, E_INVALIDARG);", "a search address written one byte past the buffer"),
+    ("dialogs/TransferText.cpp", "seconds < 60 ?", "seconds <= 60 ?", "a minute left shown as 60 sec"),
+    ("dialogs/TreeBrowser.cpp", 'SameText(site.rights, "USER") || SameText(site.rights, "GEST")', 'SameText(site.rights, "USER")', "a guest's site not offered"),
+    ("operations/SilentCheck.cpp", 'IsNewerVersion(answered.tarnixVersion, ServiceVersion(request, "TARNIX"))', "false", "the library's own version never compared"),
+    ("support/UrlEscape.cpp", '"0123456789abcdef"', '"0123456789ABCDEF"', "escapes in upper case"),
+    ("requests/Thread.cpp", "GetTickCount64() + kStopWaitMs", "GetTickCount64() + 10 * kStopWaitMs", "a stop waits 30 s for a stuck worker"),
+    ("dialogs/DownloadDialog.cpp", "PBM_SETPOS, received, 0", "PBM_SETPOS, received / 2, 0", "the progress bar at half its place"),
 ]
 
 def run(command, log):
