@@ -1,6 +1,5 @@
-// The query results' table, driven by a script of stores, lookups and clears against a plain map.
-// Properties: a lookup finds the value stored last under its row and name (A-Z in any case), or
-// nothing; a clear forgets everything; keys read "<row>:<name, A-Z lowered>".
+// The query results' table, driven by a script of stores, lookups and clears against a plain map: a lookup finds
+// the value stored last under its row and name in any case, or nothing; keys read "<row>:<name, only A-Z lowered>".
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <map>
@@ -9,7 +8,6 @@
 #include "FuzzCheck.h"
 #include "requests/ResultTable.h"
 
-// Only A-Z change case.
 static std::string Cased(std::string text, bool upper) {
     for (char& c : text)
         if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') c = static_cast<char>(upper ? c & ~0x20 : c | 0x20);

@@ -1,4 +1,5 @@
-// File streams as the download and upload use them and as a host reads a downloaded file.
+// File streams as the download, the upload and a host use them: the pointer stays at a new end; seeks go by 64 bits
+// from each origin (any other refused where it stands); Stat tells size, type and time only; only IStream and IUnknown answer.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,12 +11,9 @@
 namespace tarnix {
 namespace {
 
-// A stream on a named file keeps its pointer at a new end, seeks by 64 bits from each origin and
-// refuses any other where it stands, reads from where it is, tells its size, type and time but no
-// name (nor anything else left unset), and answers IStream and IUnknown only.
 TEST(FileStream, SeeksReadsResizesAndTellsAHostWhatItIs) {
-    const std::string name = test::TempPath("tarnix-stream-probe.txt");
-    ComPtr<IStream> stream = OpenFileStream(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const ComPtr<IStream> stream = OpenFileStream(test::TempPath("tarnix-stream-probe.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                                  nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     ASSERT_EQ(S_OK, stream->Write("0123456789", 10, nullptr));
     ASSERT_EQ(S_OK, stream->SetSize(ULARGE_INTEGER{{4, 0}}));
     const struct { LONGLONG by; DWORD origin; ULONGLONG at; } seeks[] = {
@@ -47,8 +45,6 @@ TEST(FileStream, SeeksReadsResizesAndTellsAHostWhatItIs) {
         EXPECT_EQ(answers ? static_cast<void*>(stream.get()) : &stat, out);  // untouched when refused
         if (answers) stream->Release();
     }
-    stream.reset();
-    DeleteFileA(name.c_str());
 }
 
 }  // namespace

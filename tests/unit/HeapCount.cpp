@@ -1,18 +1,12 @@
-// The C++ heap blocks of the unit test program (the library's own objects among them), counted by
-// its replaced operator new and delete, so that a leak of the library's own allocations shows
-// exactly, apart from the platform's heaps. The other forms of new and delete (arrays, sizes,
-// nothrow) are the runtime's, which call these two.
+// The unit test program's C++ heap blocks, counted by its replaced operator new and delete so that a leak of the
+// library's own objects shows apart from the platform's heaps (the other forms of new and delete call these two).
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <new>
 
-namespace {
-
-volatile LONG64 g_blocks = 0;
-
-}  // namespace
+static volatile LONG64 g_blocks = 0;
 
 namespace tarnix::test {
 

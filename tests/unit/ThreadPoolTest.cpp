@@ -1,5 +1,4 @@
-// The pools and the requests they run, from the inside: a stuck worker does not hold a stop, a
-// worker survives throwing jobs, and the wanted flag survives holders letting go at once.
+// The pools and the requests they run, from the inside.
 #include "requests/Thread.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +7,6 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "requests/QueryRequest.h"
@@ -18,8 +16,7 @@
 namespace tarnix {
 namespace {
 
-// A stand-in job: counts its references and runs, notes its worker and the order it started in,
-// holds its worker until opened, then does its action (which may throw).
+// A stand-in job: counts its references, notes its worker and start order, waits until opened, then acts (may throw).
 class JobProbe final : public IRequestJob {
 public:
     explicit JobProbe(bool held = false) : gate(CreateEventA(nullptr, TRUE, !held, nullptr)) {}
@@ -30,55 +27,17 @@ public:
         static volatile LONG s_starts = 0;
         thread = GetCurrentThreadId();
         order = InterlockedIncrement(&s_starts);
-        InterlockedIncrement(&runs);
         SetEvent(started.get());
         WaitForSingleObject(gate.get(), INFINITE);
-        SetEvent(finished.get());
         if (action) action();
     }
-    // Ran once and every reference a pool took came back: the test's own one is all that is left.
-    bool Settled() const { return runs == 1 && refs == 1; }
-
-    UniqueKernelHandle gate, started{CreateEventA(nullptr, TRUE, FALSE, nullptr)},
-        finished{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    UniqueKernelHandle gate, started{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     void (*action)() = nullptr;
-    volatile LONG refs = 1, runs = 0, order = 0;
+    volatile LONG refs = 1, order = 0;
     DWORD thread = 0;
 };
 
-// One worker; the stop opens every probe's gate first, so that a failed check never leaves it
-// waiting on a held worker.
-struct StartedPool {
-    explicit StartedPool(std::deque<JobProbe>& probes) : probes(probes) {
-        pool->AddRef();
-        pool->Start(1, 10);
-    }
-    ~StartedPool() { Stop(); }
-    void Stop() {
-        for (JobProbe& probe : probes) SetEvent(probe.gate.get());
-        if (pool) std::exchange(pool, nullptr)->Release();
-    }
-    std::deque<JobProbe>& probes;
-    CThreadPool* pool = new CThreadPool;
-};
-
-// A worker stuck inside its job (as one blocked in the platform would be) does not hold the stop:
-// it gives up on it after its short wait, and the worker finishes and releases its job later.
-TEST(ThreadPoolTest, AStopGivesUpOnAWorkerStuckInItsJob) {
-    std::deque<JobProbe> probes;
-    StartedPool pool(probes);
-    JobProbe stuck(true);  // not among `probes`: the stop does not open it
-    pool.pool->QueueJob(&stuck);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stuck.started.get(), 10000));
-    const ULONGLONG start = GetTickCount64();
-    pool.Stop();
-    EXPECT_LT(GetTickCount64() - start, 10000u) << "the stop waited for the stuck worker";
-    SetEvent(stuck.gate.get());
-    for (int i = 0; i < 2000 && !stuck.Settled(); ++i) Sleep(5);
-    EXPECT_TRUE(stuck.Settled()) << "the late worker did not release its job";
-}
-
-// The text OutputDebugStringA hands to a debugger, caught as the exception that carries it.
+// What OutputDebugStringA hands a debugger, caught as the exception that carries it.
 std::vector<std::pair<DWORD, std::string>> g_debugLines;
 LONG CALLBACK CatchDebugLine(EXCEPTION_POINTERS* info) {
     const EXCEPTION_RECORD& record = *info->ExceptionRecord;
@@ -87,39 +46,39 @@ LONG CALLBACK CatchDebugLine(EXCEPTION_POINTERS* info) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// Jobs throwing in turn (an HRESULT, a foreign exception, an integer), then one that does not: the
-// one worker reports each throw and takes the next job, in the order queued.
-TEST(ThreadPoolTest, WorkerReportsEachThrowingJobAndTakesTheNext) {
+// One worker reports each job that throws (an HRESULT, a foreign exception, an integer) and takes the next, in the
+// order queued; stuck in a job (as one blocked in the platform would be) it does not hold the stop, and releases it later.
+TEST(ThreadPoolTest, WorkerReportsEachThrowingJobTakesTheNextAndIsGivenUpOnWhenStuck) {
     std::deque<JobProbe> probes;
-    StartedPool pool(probes);
     for (void (*raise)() : {+[] { ThrowHr(E_UNEXPECTED); }, +[] { throw std::runtime_error("job failed"); }, +[] { throw 7; }})
         probes.emplace_back().action = raise;
-    JobProbe& next = probes.emplace_back();
-    g_debugLines.clear();
+    probes.emplace_back();
+    JobProbe& stuck = probes.emplace_back(true);
+    auto* pool = new CThreadPool;
+    pool->AddRef();
+    pool->Start(1, 10);
     PVOID catcher = AddVectoredExceptionHandler(1, &CatchDebugLine);
-    for (JobProbe& probe : probes) pool.pool->QueueJob(&probe);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(next.finished.get(), 10000));
-    pool.Stop();
+    for (JobProbe& probe : probes) pool->QueueJob(&probe);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stuck.started.get(), 10000));
     RemoveVectoredExceptionHandler(catcher);
-    for (size_t i = 0; i < probes.size(); ++i) {
-        EXPECT_TRUE(probes[i].Settled());
-        EXPECT_EQ(probes[i].thread, next.thread) << "a job ran on another worker";
-        EXPECT_EQ(probes[i].order, probes[0].order + LONG(i)) << "out of the order queued";
-    }
-    const decltype(g_debugLines) expected(3, {next.thread, "Thread.cpp(35): Caught unhandled exception in CThreadPool::ThreadProc\r\n"});
+    const ULONGLONG start = GetTickCount64();
+    pool->Release();
+    EXPECT_LT(GetTickCount64() - start, 10000u) << "the stop waited for the stuck worker";
+    SetEvent(stuck.gate.get());
+    for (int i = 0; i < 2000 && stuck.refs != 1; ++i) Sleep(5);
+    // Each ran once, in turn, on the one worker, and every reference the pool took came back.
+    for (size_t i = 0; i < probes.size(); ++i)
+        EXPECT_TRUE(probes[i].refs == 1 && probes[i].thread == probes[0].thread && probes[i].order == probes[0].order + LONG(i)) << i;
+    const decltype(g_debugLines) expected(3, {stuck.thread, "Thread.cpp(35): Caught unhandled exception in CThreadPool::ThreadProc\r\n"});
     EXPECT_EQ(g_debugLines, expected);
 }
 
-class IdleRequest : public CQueryRequest {
-public:
-    using CRequestCore::Wanted;
-
-protected:
+struct IdleRequest : CQueryRequest {
     void Process() override {}
 };
 
-// Two holders letting go at the same moment, from three references to one: however the two
-// interleave, the host has let go and the flag must end cleared. Both threads meet on every round.
+// Two holders letting go at the same moment, from three references to one: however they interleave,
+// the host has let go and the flag must end cleared.
 TEST(RequestRelease, TwoReleasesAtOnceClearTheWantedFlag) {
     constexpr LONG kRounds = 100000;
     IdleRequest* current = nullptr;
@@ -142,8 +101,7 @@ TEST(RequestRelease, TwoReleasesAtOnceClearTheWantedFlag) {
         for (int i = 0; i < 3; ++i) request->AddRef();
         current = request;
         InterlockedExchange(&round, r);
-        for (volatile LONG delay = 0; delay < r % 97; delay = delay + 1) {
-        }  // sweeps the moment of this release across the other's
+        for (volatile LONG delay = 0; delay < r % 97; delay = delay + 1) continue;  // sweeps this release across the other's
         request->Release();
         spinUntil(done, r);
         stillWanted += request->Wanted();
