@@ -9,11 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "BlackHole.h"
 #include "Families.h"
 #include "RequestWait.h"
 
@@ -108,8 +106,6 @@ const struct Fault { const char* name; Change change; Expects expect; } kFaults[
      }, NotXml({E_FAIL})},
     {"error answer of E_PENDING", CHANGE { a.body = "<r><error><hresult>8000000A</hresult></error></r>"; },
      By({E_FAIL}, {E_FAIL}, {S_OK})},
-    {"error answer without a usable code", CHANGE { a.body = "<r><error><hresult>zz</hresult></error></r>"; },
-     NotXml({E_FAIL})},
     {"a file address with a line break", CHANGE { a.body = Replaced(good, ".ged", ".ged\r\nX-Evil: 1"); },
      By({S_OK}, {S_OK}, {S_OK}, S_OK, E_INVALIDARG)},
     {"a file address of another scheme", CHANGE { a.body = Replaced(good, "http://", "ftp://"); },
@@ -118,10 +114,8 @@ const struct Fault { const char* name; Change change; Expects expect; } kFaults[
     {"status 404", CHANGE { a.status = 404, a.reason = "Not Found", a.steps = {SendBody(0), Hold(hold)}; },
      Status(0x80190194)},
     {"status 204 without a body", CHANGE { a = HttpAnswer{204, "No Content"}; }, Status(S_OK)},
-    {"status 999", CHANGE { a.status = 999, a.reason = "Odd"; }, Status(0x801903E7)},
     {"a redirect to itself", CHANGE { a.status = 302, a.reason = "Found", a.headers = {{"Location", test::kThisAddress}}; },
      By({E_FAIL}, {E_FAIL}, {kRedirects})},
-    {"cookies set", CHANGE { a.headers = {{"Set-Cookie", "ATT=planted; path=/"}, {"Set-Cookie", "att=x"}}; }, kGoodOnly},
     // Read as HTTP/0.9: status 200, and the body after the first line.
     {"a status line that is not HTTP", CHANGE { a.rawHead = "SPDY/9 what\r\n"; }, kGoodOnly},
     {"counts beyond 32 bits", CHANGE { a.body = "99999999999999999999,3,12"; }, NotXml({E_FAIL})},
@@ -133,11 +127,6 @@ const struct Fault { const char* name; Change change; Expects expect; } kFaults[
     // Wine ends a cut chunked body as quietly as a whole one; no answer to HTTP/1.0 may be chunked.
     {"chunked, cut before its last chunk", CHANGE {
          a.rawHead = "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", a.body = "7fffffff\r\n" + good.substr(0, 28);
-     }, All(kCut)},
-    {"chunked and whole", CHANGE {
-         char size[16];
-         std::snprintf(size, sizeof size, "%zx\r\n", good.size());
-         a.rawHead = "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", a.body = size + good + "\r\n0\r\n\r\n";
      }, All(kCut)},
     {"dropped before the head", CHANGE { a.steps = {Close()}; }, All(kCut)},
     {"dropped in the head, after its length", CHANGE {
@@ -214,10 +203,9 @@ TEST_F(FaultSuiteTest, EveryFamilyMeetsEveryBadAnswerWithItsDefinedStatus) {
 // Where the host lets go, one family at a time.
 const struct AbandonStep {
     const char* name;
-    Change change;         // the family's good answer, changed; null for the black hole and the posting
+    Change change;         // the family's good answer, changed; null for the posting
     bool posting = false;  // the upload alone, mid-body
 } kAbandonSteps[] = {
-    {"during connect", nullptr},
     {"awaiting the head", CHANGE { a.steps = {Hold(hold)}; }},
     {"during the body", CHANGE { a.steps = {SendBody(good.size() / 2), Hold(hold)}; }},
     // Wine reads an unread body to its end as the request's handle closes: not on the worker.
@@ -231,12 +219,6 @@ DWORD MsUntilDestroyed() {
     const DWORD start = GetTickCount();
     while (LiveRequestCount() > 0 && GetTickCount() - start <= 5000) Sleep(2);
     return GetTickCount() - start;
-}
-
-// Whether the library's open WinINet handles come to number `count` within 10 s.
-bool HandlesReach(LONG count) {
-    for (const DWORD start = GetTickCount(); OpenInetHandleCount() != count && GetTickCount() - start < 10000;) Sleep(5);
-    return OpenInetHandleCount() == count;
 }
 
 TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
@@ -270,35 +252,20 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
     constexpr uint64_t kLargeUpload = 64 << 20;  // far more than the sockets' buffers take at once
     for (const AbandonStep& step : kAbandonSteps) {
         SCOPED_TRACE(step.name);
-        const bool connecting = !step.change && !step.posting;
-        std::optional<test::BlackHole> hole;
-        if (connecting) {
-            TARNIXTerminate();
-            hole.emplace();
-            SetEnvironmentVariableA("TARNIX_SERVICE", hole->Address().c_str());
-            ASSERT_EQ(S_OK, TARNIXInitialize(0));
-            ExchangeTimeouts().connectMs = 3000;  // so that Wine's own connect ends soon after
-        }
         if (step.posting) {
             families.SetUploadSize(kLargeUpload);
             families.service.SetBodyReadPace(64 * 1024, 10);  // some 6 MB/s: 10 s for the whole file
         }
         for (int f = 0; f < test::kFamilyCount; ++f) {
-            // The file's connect is the download's.
-            if ((connecting && f == test::kTreeFile) || (step.posting && f != test::kUpload)) continue;
+            if (step.posting && f != test::kUpload) continue;
             SCOPED_TRACE(FamilyService::Name(Family(f)));
             ++cases;
             if (step.change) families.SetFault(Family(f), Changed(step.change, Family(f), gate));
             const size_t before = families.service.RequestCount();
-            size_t arrived = connecting || step.posting ? 0 : f == test::kTreeFile ? 2 : 1;
+            size_t arrived = step.posting ? 0 : f == test::kTreeFile ? 2 : 1;
             IRequest* request = nullptr;
-            if (connecting) ASSERT_TRUE(HandlesReach(0));
             ASSERT_EQ(S_OK, families.Start(Family(f), &request));
-            if (connecting) {
-                ASSERT_TRUE(HandlesReach(3)) << "session, connection and request";
-            } else {
-                ASSERT_TRUE(families.service.WaitForRequests(before + arrived));
-            }
+            ASSERT_TRUE(families.service.WaitForRequests(before + arrived));
             Sleep(step.posting ? 300 : 60);  // well into the step; nothing depends on how far
             request->Release();
             const DWORD took = MsUntilDestroyed();
@@ -311,16 +278,10 @@ TEST_F(FaultSuiteTest, AHostLettingGoAtAnyStepEndsTheRequestQuietly) {
             EXPECT_EQ(before + arrived, families.service.RequestCount()) << "sent on after the host let go";
             families.ClearFaults();
         }
-        // Wine reports a given-up handle closing only once the server answered or the connect failed.
+        // Wine reports a given-up handle closing only once the server has answered.
         SetEvent(gate);
-        hole.reset();
         EndGroup();
         ResetEvent(gate);
-        if (connecting) {
-            TARNIXTerminate();
-            test::ReachDirectly(families.service);
-            ASSERT_EQ(S_OK, TARNIXInitialize(0));
-        }
     }
     std::printf("[ figures  ] %zu abandon cases: the slowest request ended %lu ms after its release; "
                 "library holdings back to none after %zu of %zu groups\n",
