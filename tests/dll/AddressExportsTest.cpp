@@ -1,6 +1,5 @@
-// The URL encoding and address exports, called through tarnix.dll as a host calls them. Every byte
-// of a caller's buffer and of the guard bytes after it starts as a sentinel, so that a comparison of
-// the whole block shows what was written, what was left alone and that nothing past it was touched.
+// The URL encoding and address exports through tarnix.dll. A caller's buffer and guard bytes after it
+// start as sentinels, so that the whole block shows what was written and what was left alone.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -10,19 +9,17 @@
 
 namespace {
 
-// The build's default TARNIX_SERVICE_HOST.
 const std::string kBase = std::string("http://") + TARNIX_EXPECTED_SERVICE_HOST + "/vft/gatekeeper.ashx";
 
 std::string Untouched(size_t size) { return std::string(size + 8, static_cast<char>(0xCD)); }
 
-// Every search field present and told apart, so that each search export is seen to pass each one
-// on in its place (the three share one routine, which the search without fields also takes).
+// Every search field present and told apart, each in its place (the search exports share one routine).
 #define EVERY_FIELD "Sur", "Giv", "BP", 7, "DP", 1802, "Fa", "Mo", "Sp", "a b", 1
 const std::string kEveryField = "&method=0&cobrand=a%20b&surname=Sur&givennames=Giv&birthplace=BP&birthyear=0007"
                                 "&deathplace=DP&deathyear=1802&father=Fa&mother=Mo&spouse=Sp";
 
-// An export with its arguments bound, the text it must write, and what it does with a buffer too
-// short for it: write nothing and fail (search pages), or cut the text and succeed (the rest).
+// An export with its arguments bound, its text, and whether a buffer too short for it gets the text
+// cut (and success) or nothing (and a failure).
 const struct Row { HRESULT (*call)(char*, ULONG); std::string text; bool cuts; } kRows[] = {
     {[](char* b, ULONG n) { return TarnixSearchDataURL(EVERY_FIELD, b, n); }, kBase + "?op=datasearch" + kEveryField, false},
     {[](char* b, ULONG n) { return TarnixSearchTreeURL(EVERY_FIELD, b, n); }, kBase + "?op=treesearch" + kEveryField, false},
@@ -30,9 +27,7 @@ const struct Row { HRESULT (*call)(char*, ULONG); std::string text; bool cuts; }
     // Null or empty texts and years below 1 left out; the lowest method, less one without overflow.
     {[](char* b, ULONG n) { return TarnixSearchTreeURL(nullptr, "", nullptr, 0, "", -5, nullptr, "", nullptr, "", INT_MIN, b, n); },
      kBase + "?op=treesearch&method=-2147483649", false},
-    // The login and sign-up pages take the co-brand code as it is.
-    {[](char* b, ULONG n) { return TarnixGetLoginURL(b, n, "a b&c"); }, kBase + "?op=login&cobrand=a b&c", true},
-    {[](char* b, ULONG n) { return TarnixGetSignUpURL(b, n, "a b&c"); }, kBase + "?op=signup&cobrand=a b&c", true},
+    {[](char* b, ULONG n) { return TarnixGetLoginURL(b, n, "a b&c"); }, kBase + "?op=login&cobrand=a b&c", true},  // as it is
     {[](char* b, ULONG n) { return TarnixGetSignUpURL(b, n, nullptr); }, kBase + "?op=signup&cobrand=", true},
     {[](char* b, ULONG n) { return TarnixURLEncode("a b&\xE9", b, n); }, "a%20b%26%e9", true},
 };
