@@ -129,7 +129,9 @@ TEST_F(QueryExportsTest, EachQuerySendsItsTextsAndGivesItsRows) {
 TEST_F(QueryExportsTest, ACountGivesTheFirstTheSecondPlusOneAndTheLast) {
     const char* refused = "16389 16389 16389";  // E_FAIL from every getter
     const char* cases[][2] = {
-        {"57,3,8,12", "57 4 12"}, {"-2,3,12", refused}, {"5,2147483646,9", "5 2147483647 9"}, {"5,2147483647,9", refused}};
+        {"57,3", "57 4 3"}, {"57,3,8,12", "57 4 12"}, {"0,3,12", "0 1 0"}, {"-2,3,12", refused}, {"error", refused},
+        {"Error\r\n,7,9", "0 1 0"}, {"12", refused}, {" 12, 4, 9", "12 5 9"},
+        {"5,2147483646,9", "5 2147483647 9"}, {"5,2147483647,9", refused}};  // the second plus one must fit
     for (auto& c : cases) {
         SCOPED_TRACE(std::string("answer '") + c[0] + "'");
         service.SetDefault(HttpAnswer{200, "OK", {}, c[0]});
