@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Checks a built tarnix.dll against the expected export list:
 #   - the DLL's export table holds exactly the expected names, each plain (no _ prefix, no @N);
-#   - the DLL carries resources (its version information);
+#   - its version information names tarnix.dll and the build's version, and its five dialogs
+#     are in English (US) alone: what installers and support staff read;
 #   - on x86 the import library carries each name with its calling convention's decoration
 #     (_Name@N for __stdcall, _Name for __cdecl), so hosts built against tarnix.h link.
-# Usage: check-exports.sh <dll> <import library> <expected list> <i686|x86_64>
+# Usage: check-exports.sh <dll> <import library> <expected list> <i686|x86_64> <version>
 set -euo pipefail
-dll=$1 implib=$2 expected=$3 arch=$4
+dll=$1 implib=$2 expected=$3 arch=$4 version=$5
 triple=$arch-w64-mingw32
 fail=0
 
@@ -36,9 +37,16 @@ if [ "$arch" = i686 ]; then
   done < <(grep -v '^\s*#' "$expected" | awk 'NF')
 fi
 
-# The version resource travels with every build (its contents are checked on x64 under Wine).
-if ! "$triple-objdump" -h "$dll" | grep -q '\.rsrc'; then
-  echo "$dll has no resource section (version information missing)"
+info=$("$triple-strings" -el "$dll" | grep -A1 -xE 'OriginalFilename|FileVersion|ProductVersion' | grep -vx -- -- | paste -sd' ')
+if [ "$info" != "FileVersion $version OriginalFilename tarnix.dll ProductVersion $version" ]; then
+  echo "version information of $dll reads: ${info:-nothing}"
+  fail=1
+fi
+dialogs=$(llvm-readobj-14 --coff-resources "$dll" |
+  awk '/^  Type: / { dialog = /DIALOG/ } dialog && /Name: \(ID/ { name = $3 } dialog && /Language: \(ID/ { print name "=" $3 }' |
+  tr -d ')' | paste -sd' ')
+if [ "$dialogs" != "101=1033 102=1033 103=1033 104=1033 105=1033" ]; then
+  echo "dialogs and their languages in $dll: ${dialogs:-none}"
   fail=1
 fi
 
