@@ -29,8 +29,7 @@ std::string Rows(const char* tag, const Strings& names, const std::vector<String
     }
     return xml;
 }
-// Two sites to offer, two not to. The trees carry site names of their own (a result shows which table
-// it came from); two share a name (a result shows whether the tree was picked or found by its name).
+// Two sites to offer, two not to. The trees' site names show which table a result came from; two trees share a name.
 const HttpAnswer kSites = Ok(Rows("Site", {"SiteID", "SiteName", "SiteRights", "Rights"},
                                   {{"abc", "Haverfield family", "priv", "Admn"}, {"222", "Public", "PUBL", "ADMN"},
                                    {"333", "Read only", "PRIV", "VIEW"}, {"444", "Cousins in Ohio", "PRIV", "gest"}}));
@@ -53,8 +52,8 @@ protected:
         CloseHandle(release);
         DeleteFileA(kLocalFile);
     }
-    // Held until `release`, then sent slowly: a client that gave up meanwhile is seen when its socket
-    // refuses the rest (WinINet closes it once its pending read returns).
+    // Held until `release`, then sent slowly: a client that gave up is seen when its socket refuses the rest
+    // (WinINet closes it once its pending read returns).
     HttpAnswer Held(HttpAnswer answer) {
         answer.body += std::string(400000, ' ');
         answer.steps = {Hold(release), Trickle(8192, 10)};
@@ -70,13 +69,15 @@ TEST_F(DialogsTest, TheTreeBrowserOffersTheUsersSitesAndReturnsTheTreeChosen) {
     const std::string kSitesFailed = "An error has occured while listing the sites. The error code is ";
     const std::string kTreesFailed = "An error has occured while listing the online family trees. The error code is ";
     const char kColumns[] = "Name|Permission|Download Status";
-    HttpAnswer sites, trees;  // only the lists asked for with the ticket and the cobrand are answered
-    service.On("op=apilistusersites&att=tk", [&](const ReceivedRequest&) { return sites; });
-    service.On("op=oftlist&att=tk&cobrand=cb", [&](const ReceivedRequest&) { return trees; });
-    size_t before = 0;
     // fields: what the six buffers receive (none: nothing written). Flows that return a tree start once the lists are in.
     const struct { const char* what; bool save; HWND parent; User user; HttpAnswer sites = kSites, trees = kTrees; BOOL result = 0;
                    Strings fields = {}; int worldTree = kUntouched; ULONG nameSize = 32; } flows[] = {
+        {"Cancel while the lists load gives up both", true, host.get(), [&](auto& d) {
+             EXPECT_TRUE(service.WaitForRequests(2));
+             EXPECT_EQ((Strings{"", "Loading.   Please wait..."}), d.Items(kTreeList));  // one untitled column
+             for (int id : {IDOK, kSiteList, kTreeList, kName, kWorldTree}) EXPECT_FALSE(d.Enabled(id)) << id;
+             d.Click(IDCANCEL);
+         }, Held(kSites), Held(kTrees)},
         {"save, no parent: the offer; spaces, a new name; the terms not accepted; the World Tree unticked", true, nullptr, [&](auto& d) {
              EXPECT_EQ((Strings{"<<Velmora>>", "Haverfield family", "Cousins in Ohio"}), d.Items(kSiteList));
              EXPECT_EQ((Strings{kColumns, "Velmora sample|1|2"}), d.Items(kTreeList));
@@ -121,18 +122,13 @@ TEST_F(DialogsTest, TheTreeBrowserOffersTheUsersSitesAndReturnsTheTreeChosen) {
         {"the site list refused", false, host.get(), Fails(kSitesFailed + "80070005"), Refusal("80070005")},
         {"the tree list refused", false, host.get(), Fails(kTreesFailed + "800704DC"), kSites, Refusal("800704DC")},
         {"a long site id", false, host.get(), Fails(kSitesFailed + "80070057"), Ok("<Site><SiteID>" + std::string(1100, '7') + "</SiteID></Site>")},
-        {"Cancel while the lists load gives up both", true, host.get(), [&](auto& d) {
-             EXPECT_TRUE(service.WaitForRequests(before + 2));
-             EXPECT_EQ((Strings{"", "Loading.   Please wait..."}), d.Items(kTreeList));  // one untitled column
-             for (int id : {IDOK, kSiteList, kTreeList, kName, kWorldTree}) EXPECT_FALSE(d.Enabled(id)) << id;
-             d.Click(IDCANCEL);
-         }, Held(kSites), Held(kTrees)},
     };
-    for (const auto& flow : flows) {
+    auto* current = flows;  // only the lists asked for with the ticket and the cobrand are answered
+    service.On("op=apilistusersites&att=tk", [&](const ReceivedRequest&) { return current->sites; });
+    service.On("op=oftlist&att=tk&cobrand=cb", [&](const ReceivedRequest&) { return current->trees; });
+    for (; current != std::end(flows); ++current) {
+        const auto& flow = *current;
         SCOPED_TRACE(flow.what);
-        sites = flow.sites;
-        trees = flow.trees;
-        before = service.RequestCount();
         char b[6][32];
         memset(b, 0xCD, sizeof b);
         int worldTree = kUntouched;
@@ -156,8 +152,8 @@ TEST_F(DialogsTest, TheTreeBrowserOffersTheUsersSitesAndReturnsTheTreeChosen) {
     EXPECT_TRUE(service.WaitForClientAborts(2)) << "both list requests must be given up";
 }
 
-// Each transfer dialog closes itself once its request is done, ends with 0 on its failure (shown over
-// it), Cancel or Esc; the export order waits for Close.
+// Each transfer dialog closes itself once its request is done, ends with 0 on its failure (shown over it), Cancel
+// or Esc; the export order waits for Close.
 TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
     const char kUpload[] = "Exporting Smith Family", kExport[] = "Online Family Tree", kDownload[] = "0% of /f Completed";
     const std::string kFailed = "An error has occured while downloading the online family tree. The error code is ";  // uploads too
@@ -176,20 +172,19 @@ TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
     const std::string body(819200, 'g');
     HttpAnswer halves{200, "OK", {{"Content-Type", "text/plain"}}, body, true, "", {Hold(located), Trickle(8192, 50, 409600), Hold(release)}};
     service.On("op=oftdownload", Ok("<GEDCOMFile>http://" + server + "/t.ged</GEDCOMFile>"));
-    // path: of the row's first request; file: what the row leaves at kDestination
+    // path: of the row's first request, and its cookie; file: what the row leaves at kDestination
     const struct { const char* what; HttpAnswer answer; const char* title; HWND parent; User user; std::function<BOOL()> call; BOOL result;
                    const char* path = nullptr; std::string file = "<none>"; const char* type = "untouched"; } cases[] = {
         {"an upload, closed once it is in", Held(Ok("")), kUpload, host.get(), [&](auto& d) {
              EXPECT_EQ("Exporting Smith Family to " TARNIX_EXPECTED_SERVICE_HOST, d.Text(kStatus));
              SetEvent(release);
-         }, upload, 1, "/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb"},
+         }, upload, 1, "/vft/gatekeeper.ashx?op=oftcreate&siteid=41&oftname=Smith%20Family&forvwt=Y&cobrand=cb ATT=tk;"},
         {"a replacement, closed once it is in", Ok(""), kUpload, host.get(), nullptr, [&] {
              return TarnixUpdateOnlineFamilyTreeDialog(host.get(), kCaption, "tk", kLocalFile, "c-7", "Smith Family", "cb");
-         }, 1, "/vft/gatekeeper.ashx?op=oftreplace&collectionid=c-7&cobrand=cb"},
+         }, 1, "/vft/gatekeeper.ashx?op=oftreplace&collectionid=c-7&cobrand=cb ATT=tk;"},
         {"an upload refused", Refusal("800704DC"), kUpload, host.get(), Fails(kFailed + "800704DC"), upload, 0},
-        // Returns while the answer is still held: a cancel does not wait for the worker.
-        {"an upload cancelled", Held(Ok("")), kUpload, host.get(), [](auto& d) { d.Click(IDCANCEL); }, upload, 0},
-        // A ticket that could end the request line is refused before any dialog: the general failure over the host.
+        {"an upload cancelled: no wait for the worker", Held(Ok("")), kUpload, host.get(), [](auto& d) { d.Click(IDCANCEL); }, upload, 0},
+        // A ticket that could end the request line: refused before any dialog, the general failure over the host.
         {"a tree browser that cannot start", Ok(""), kCaption, host.get(), [&](auto& box) {
              box.AnswerMessageBox(kCaption, "An error has occured. The error code is 80070057", MB_ICONERROR, IDOK, {IDOK}, IDOK, host.get());
          }, [&] {
@@ -221,15 +216,14 @@ TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
              const std::string progress = d.Text(kTimeLeft), range = std::to_string(SendMessageA(d.Item(kProgress), PBM_GETRANGE, FALSE, 0));
              EXPECT_EQ(" (409.60 KB of 819.20 KB copied), 819200, 409600", progress.substr(progress.find(" (")) + ", " + range + ", " +
                                                                             std::to_string(SendMessageA(d.Item(kProgress), PBM_GETPOS, 0, 0)));
-             // The first poll that saw the transfer running had nothing to measure yet.
-             d.WaitUntil([&] { return d.Text(kRate) != "3.60 KB/Sec"; }, "a measured rate");
+             d.WaitUntil([&] { return d.Text(kRate) != "3.60 KB/Sec"; }, "a measured rate");  // the first poll had nothing to measure
              SetEvent(release);
          }, download("/files/t.ged?v=2", 32, host.get()), 1, nullptr, body, "text/plain"},
         {"an online tree without a length: no progress until it closes", HttpAnswer{200, "OK", {}, "0 HEAD\r\n0 TRLR\r\n", false, "",
          {SendBody(8), Hold(release)}}, "0% of Smith Family Completed", host.get(), [&](auto& d) {
-             EXPECT_EQ("Smith Family from " TARNIX_EXPECTED_SERVICE_HOST, d.Text(kStatus));
              d.WaitUntil([&] { return d.Text(kTimeLeft) != "Locating file..."; }, "the transfer");
-             EXPECT_TRUE(d.Title() == "0% of Smith Family Completed" && !SendMessageA(d.Item(kProgress), PBM_GETRANGE, FALSE, 0)) << d.Title();
+             EXPECT_EQ("Smith Family from " TARNIX_EXPECTED_SERVICE_HOST "|0% of Smith Family Completed|0",
+                       d.Text(kStatus) + "|" + d.Title() + "|" + std::to_string(SendMessageA(d.Item(kProgress), PBM_GETRANGE, FALSE, 0)));
              SetEvent(release);
          }, [&] { return TarnixDownloadOnlineFamilyTreeDialog(host.get(), kCaption, "tk", "c-1", "Smith Family", kDestination, "cb"); }, 1,
          "/vft/gatekeeper.ashx?op=oftdownload&att=tk&collectionid=c-1&cobrand=cb", "0 HEAD\r\n0 TRLR\r\n"},
@@ -246,8 +240,7 @@ TEST_F(DialogsTest, EachTransferDialogFollowsItsRequestAndEndsAsItDoes) {
         if (c.path) {
             ASSERT_LT(before, service.RequestCount());
             const ReceivedRequest sent = service.Requests()[before];
-            EXPECT_EQ(c.path, sent.Path());
-            EXPECT_TRUE(sent.Path().find("att=tk&") != std::string::npos || sent.Header("Cookie") == "ATT=tk;") << "no ticket";
+            EXPECT_EQ(c.path, sent.Path() + (sent.Header("Cookie").empty() ? "" : " " + sent.Header("Cookie")));
         }
         DeleteFileA(kDestination);
     }

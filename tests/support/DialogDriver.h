@@ -1,6 +1,5 @@
-// Driving the library's modal dialogs as a user would: the export runs on the test's thread, in its
-// modal loop, while a script on a second thread (or in another process) works the dialog's controls
-// and answers its message boxes. What a user could not do, or waits for in vain, throws.
+// Driving the library's modal dialogs as a user would: the export runs in this thread's modal loop while a script on
+// a second thread (or in another process) works the controls. What a user could not do, or waits for in vain, throws.
 #pragma once
 
 #include <windows.h>
@@ -34,9 +33,8 @@ inline std::vector<HWND> VisibleWindows(const char* kind, HWND parent, DWORD thr
     return found;
 }
 
-// A dialog or message box of `thread` (0: of any), or none: what finds them. A wait ends once what it
-// waits for cannot come any more (`callDone` is set, the dialog went, a message box stands over it),
-// else after `patienceMs`.
+// A dialog or message box of `thread` (0: of any), or none: what finds them. A wait ends once what it waits for
+// cannot come any more (`callDone` set, the dialog gone, a message box over it), else after `patienceMs`.
 class Dialog {
 public:
     Dialog(HWND window, DWORD thread, HANDLE callDone = nullptr, DWORD patienceMs = 10000)
@@ -126,8 +124,7 @@ public:
         }, "a window titled \"" + title + "\"");
         return Dialog(found, m_thread, m_callDone, m_patienceMs);
     }
-    // Checks the message box titled `caption` (text, icon, buttons, default, and owner: this dialog
-    // unless given), then presses `press`.
+    // Checks the message box titled `caption` (text, icon, buttons, default, owner: this dialog unless given), then presses `press`.
     void AnswerMessageBox(const std::string& caption, const std::string& text, UINT icon, int press,
                           const std::vector<int>& buttons = {IDOK}, int defaultButton = IDOK, HWND owner = nullptr) const {
         const Dialog box = WaitForWindow(caption);
@@ -168,9 +165,9 @@ private:
     DWORD m_patienceMs;
 };
 
-// Runs `call` on this thread while `user` plays the window titled `title` (owned by `owner`) from a
-// second thread until it is gone; no user: nobody watches. What the user throws fails the test, as does
-// a call still running 2 s after the user is done, whose windows are then cancelled. Returns the call's.
+// Runs `call` while `user` plays the window titled `title` (owned by `owner`) from a second thread until it is gone;
+// no user: nobody watches. What the user throws fails the test, as does a call still running 2 s after, whose
+// windows are then cancelled. Returns the call's.
 using User = std::function<void(const Dialog&)>;
 inline BOOL DriveDialog(const std::string& title, HWND owner, const User& user, const std::function<BOOL()>& call) {
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -183,8 +180,7 @@ inline BOOL DriveDialog(const std::string& title, HWND owner, const User& user, 
         } catch (const std::exception& e) {
             ADD_FAILURE() << "dialog script: " << e.what();
         }
-        if (WaitForSingleObject(done, 2000) == WAIT_OBJECT_0) return;
-        ADD_FAILURE() << "the call had not returned 2 s after the script";
+        if (WaitForSingleObject(done, 2000) != WAIT_OBJECT_0) ADD_FAILURE() << "the call had not returned 2 s after the script";
         while (WaitForSingleObject(done, 100) == WAIT_TIMEOUT)
             for (HWND window : VisibleWindows("#32770", nullptr, thread)) PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
     });

@@ -6,11 +6,11 @@
 namespace tarnix::test {
 
 class HostWindow {
+    const HWND m_window = CreateWindowExA(0, "STATIC", "host", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+
 public:
-    HostWindow() : m_window(CreateWindowExA(0, "STATIC", "host", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr)) {}
     ~HostWindow() { DestroyWindow(m_window); }
     HWND get() const { return m_window; }
-
     // Runs the message loop until `done()`, `ms` or a tick past a check's 12: the ticks of timer 305 it dispatched.
     template <class Done>
     int RunLoop(Done done, DWORD ms = 10000) {
@@ -21,9 +21,6 @@ public:
                 ticks += msg.message == WM_TIMER && msg.hwnd == m_window && msg.wParam == 305;
         return ticks;
     }
-
-private:
-    HWND m_window;
 };
 
 }  // namespace tarnix::test
