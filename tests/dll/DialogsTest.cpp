@@ -261,31 +261,4 @@ TEST(UpdatePromptDialog, AnswersWhetherToUpdateNow) {
                                         [&] { return TarnixPromptUpdateVelmoraFamilyTreeDialog(c.parent); }));
 }
 
-BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR found) {
-    return reinterpret_cast<std::vector<WORD>*>(found)->push_back(language), TRUE;
-}
-
-// What installers and support staff read of tarnix.dll: its name and version, dialogs in English (US) alone.
-TEST(LibraryResources, NameTheLibraryItsVersionAndOneLanguage) {
-    const HMODULE library = GetModuleHandleA("tarnix.dll");
-    char path[MAX_PATH] = "", *name = nullptr, *version = nullptr;
-    GetModuleFileNameA(library, path, MAX_PATH);
-    std::vector<char> data(GetFileVersionInfoSizeA(path, nullptr) + 1);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(GetFileVersionInfoA(path, 0, static_cast<DWORD>(data.size()), data.data()) &&
-                VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) &&
-                VerQueryValueA(data.data(), "\\StringFileInfo\\040904b0\\OriginalFilename", reinterpret_cast<void**>(&name), &length) &&
-                VerQueryValueA(data.data(), "\\StringFileInfo\\040904b0\\FileVersion", reinterpret_cast<void**>(&version), &length));
-    EXPECT_EQ(std::string("tarnix.dll ") + TARNIX_EXPECTED_VERSION + " " + TARNIX_EXPECTED_VERSION + " 2",
-              std::string(name) + " " + version + " " + std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
-                  std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + " " +
-                  std::to_string(fixed->dwFileType));  // 2: VFT_DLL
-    for (int dialog = 101; dialog <= 105; ++dialog) {
-        std::vector<WORD> languages;
-        EnumResourceLanguagesA(library, RT_DIALOG, MAKEINTRESOURCEA(dialog), &CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
-        EXPECT_EQ(std::vector<WORD>{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}, languages) << "dialog " << dialog;
-    }
-}
-
 }  // namespace
