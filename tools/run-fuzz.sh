@@ -11,7 +11,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 seconds=${1:-120}
 case $seconds in '' | *[!0-9]* | 0) echo "usage: $0 [seconds per target]" >&2; exit 2 ;; esac
-targets=(search_count version_text result_table)
+targets=(search_count decimal_text version_text result_table)
 build=$TARNIX_BUILD/fuzz
 
 tarnix_install_deps

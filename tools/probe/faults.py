@@ -86,7 +86,7 @@ def main():
                 continue
             caught = run(f"cd {BUILD} && ctest -j2 --timeout 120 --output-on-failure", log) != 0
             log.close()
-            failed = [line.split(" - ")[1].split(" (")[0] for line in open(logs / f"fault-{number:02}.log")
+            failed = [line.split(" - ")[1].split(" (")[0] for line in open(logs / f"fault-{number:02}.log", errors="replace")
                       if line.strip().startswith(tuple("0123456789")) and " - " in line]
             results.append((number, what, "caught" if caught else "MISSED", ", ".join(failed[:3]) + f" ({time.time() - start:.0f} s)"))
         finally:
