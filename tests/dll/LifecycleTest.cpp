@@ -1,6 +1,5 @@
 // The library's life in a host's process: workers and requests between the first initialize and the
 // last terminate, and an unload while the platform still works for given-up exchanges.
-#include <winsock2.h>  // before windows.h, which the others include
 #include <windows.h>
 #include <tlhelp32.h>
 
